@@ -1,0 +1,32 @@
+// The displays attached to the desktop, one DisplayInfo each in a process-wide table with the
+// primary display in slot 0. Never reports an error: a failure gives a smaller table, at worst
+// an empty one, and an empty table reads as height 0.
+#ifndef PLATFORM_DISPLAY_ENUMERATION_H_
+#define PLATFORM_DISPLAY_ENUMERATION_H_
+
+#include <stdint.h>
+
+namespace launcher {
+
+struct DisplayInfo {
+  int32_t x;          // left edge on the desktop, in pixels
+  int32_t y;          // top edge on the desktop, in pixels
+  int32_t width;      // horizontal resolution in pixels
+  int32_t height;     // vertical resolution in pixels
+  int32_t frequency;  // refresh rate in hertz as Windows reports it; 0 for "default"
+  int32_t depth;      // bits per pixel
+  wchar_t name[32];   // device name, zero-terminated; empty for the fallback record
+};
+
+// Rebuilds the table (freeing the previous one) and returns the number of displays.
+int32_t ExamineDisplays();
+
+// Height of slot `index` of the last examination; 0 outside the table.
+int32_t DisplayHeight(int32_t index);
+
+// Frees the module that ExamineDisplays loaded, if any. Once, at the end of the process.
+void ReleaseDisplays();
+
+}  // namespace launcher
+
+#endif  // PLATFORM_DISPLAY_ENUMERATION_H_
