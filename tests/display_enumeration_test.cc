@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -34,23 +35,25 @@ int BusyBlocks() {
 
 std::vector<DisplayInfo> Table() { return {DisplayTable, DisplayTable + DisplayCount}; }
 
-bool SameInfo(const DisplayInfo& a, const DisplayInfo& b) {
+}  // namespace
+}  // namespace launcher_test
+
+namespace launcher {
+
+bool operator==(const DisplayInfo& a, const DisplayInfo& b) {
   return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height &&
          a.frequency == b.frequency && a.depth == b.depth && std::wcscmp(a.name, b.name) == 0;
 }
 
-std::string Show(const DisplayInfo& d) {
-  char text[160];
-  std::snprintf(text, sizeof(text), "{%d,%d %dx%d %dHz %dbpp \"%ls\"}", d.x, d.y, d.width, d.height,
-                d.frequency, d.depth, d.name);
-  return text;
+void PrintTo(const DisplayInfo& d, std::ostream* out) {
+  *out << "{" << d.x << "," << d.y << " " << d.width << "x" << d.height << " " << d.frequency
+       << "Hz " << d.depth << "bpp " << testing::PrintToString(std::wstring(d.name)) << "}";
 }
 
-std::string Show(const std::vector<DisplayInfo>& table) {
-  std::string text;
-  for (const DisplayInfo& d : table) text += Show(d) + " ";
-  return text;
-}
+}  // namespace launcher
+
+namespace launcher_test {
+namespace {
 
 // ---- The real display of the test session ------------------------------------------------
 
@@ -64,13 +67,13 @@ void SessionScreen(int& width, int& height) {
 }
 
 // The names this image imports, by walking its own import directory.
-std::vector<std::string> ImportedNames() {
+std::set<std::string> ImportedNames() {
   auto* base = reinterpret_cast<const BYTE*>(::GetModuleHandleW(nullptr));
   auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
   auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
   const IMAGE_DATA_DIRECTORY& directory =
       nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  std::vector<std::string> names;
+  std::set<std::string> names;
   auto* module = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
   for (; module->Name != 0; ++module) {
     DWORD thunks =
@@ -78,7 +81,7 @@ std::vector<std::string> ImportedNames() {
     for (auto* thunk = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + thunks);
          thunk->u1.AddressOfData != 0; ++thunk) {
       if (IMAGE_SNAP_BY_ORDINAL(thunk->u1.Ordinal)) continue;
-      names.push_back(
+      names.insert(
           reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + thunk->u1.AddressOfData)->Name);
     }
   }
@@ -106,30 +109,22 @@ TEST_F(RealDisplay, PrimaryIsTheSessionScreen) {
 
   const int count = DisplayCount;
   EXPECT_EQ(ExamineDisplays(), count);
-  EXPECT_TRUE(SameInfo(DisplayTable[0], first)) << Show(DisplayTable[0]);
+  EXPECT_EQ(DisplayTable[0], first);
   ReleaseDisplays();
 }
 
 // The enumeration entry point is found at run time, never imported, while its neighbours are.
 TEST_F(RealDisplay, EnumDisplayDevicesIsNotImported) {
-  std::vector<std::string> names = ImportedNames();
-  auto imported = [&](const char* name) {
-    for (const std::string& n : names) {
-      if (n == name) return true;
-    }
-    return false;
-  };
-  EXPECT_TRUE(imported("EnumDisplaySettingsW")) << "the import walk found nothing";
-  EXPECT_FALSE(imported("EnumDisplayDevicesW"));
-  EXPECT_FALSE(imported("EnumDisplayDevicesA"));
+  const std::set<std::string> names = ImportedNames();
+  EXPECT_EQ(names.count("EnumDisplaySettingsW"), 1u) << "the import walk found nothing";
+  EXPECT_EQ(names.count("EnumDisplayDevicesW"), 0u);
 }
 
 // ---- Staged displays ---------------------------------------------------------------------
 
 struct FakeDevice {
-  const wchar_t* name;
+  DisplayInfo mode;  // its name and what EnumDisplaySettingsW reports
   DWORD flags;
-  DisplayInfo mode;      // what EnumDisplaySettingsW reports; name unused
   bool readable = true;  // false: EnumDisplaySettingsW fails for it
 };
 
@@ -167,7 +162,7 @@ BOOL WINAPI FakeEnumDisplayDevicesW(LPCWSTR device, DWORD index, DISPLAY_DEVICEW
   if (index == 0) ++fake->passes;
   if (index >= Reported().size()) return FALSE;
   const FakeDevice& d = Reported()[index];
-  std::wcsncpy(out->DeviceName, d.name, 32);
+  std::wcsncpy(out->DeviceName, d.mode.name, 32);
   out->StateFlags = d.flags;
   return TRUE;
 }
@@ -195,7 +190,7 @@ BOOL WINAPI FakeEnumDisplaySettingsW(LPCWSTR device, DWORD mode, DEVMODEW* out) 
   if (mode != ENUM_CURRENT_SETTINGS) Fault("not the current settings");
   if (out->dmSize != 220 || out->dmDriverExtra != 0) Fault("DEVMODEW sizes");
   for (const FakeDevice& d : Reported()) {
-    if (std::wcscmp(d.name, device) != 0) continue;
+    if (std::wcscmp(d.mode.name, device) != 0) continue;
     if (!d.readable) return FALSE;
     out->dmPosition.x = d.mode.x;
     out->dmPosition.y = d.mode.y;
@@ -260,10 +255,7 @@ class StagedDisplays : public testing::Test {
   // The table must be exactly `expected`, and DisplayHeight must read it and nothing beyond.
   void ExpectTable(const std::vector<DisplayInfo>& expected) {
     ASSERT_EQ(DisplayCount, static_cast<int32_t>(expected.size()));
-    bool same = true;
-    for (size_t i = 0; i < expected.size(); ++i)
-      same = same && SameInfo(DisplayTable[i], expected[i]);
-    EXPECT_TRUE(same) << "table:    " << Show(Table()) << "\nexpected: " << Show(expected);
+    EXPECT_EQ(Table(), expected);
     for (int32_t i = 0; i < DisplayCount; ++i) EXPECT_EQ(DisplayHeight(i), expected[i].height);
     EXPECT_EQ(DisplayHeight(-1), 0);
     EXPECT_EQ(DisplayHeight(DisplayCount), 0);
@@ -279,10 +271,6 @@ const DisplayInfo kLeft = {-1280, 0, 1280, 1024, 75, 16, L"\\\\.\\DISPLAY3"};
 const DisplayInfo kNew = {0, 1080, 800, 600, 59, 24, L"\\\\.\\DISPLAY4"};
 const DisplayInfo kUnwritten = {};
 
-FakeDevice Device(const DisplayInfo& mode, DWORD flags, bool readable = true) {
-  return {mode.name, flags, mode, readable};
-}
-
 struct EnumerationCase {
   const char* what;
   std::vector<FakeDevice> devices;
@@ -292,46 +280,46 @@ struct EnumerationCase {
 
 TEST_F(StagedDisplays, PrimaryFirstThenOthersInReportOrder) {
   const EnumerationCase cases[] = {
-      {"one display", {Device(kMain, kPrimary)}, {}, {kMain}},
+      {"one display", {{kMain, kPrimary}}, {}, {kMain}},
       {"secondary reported first and taller",
-       {Device(kTall, kAttached), Device(kMain, kPrimary)},
+       {{kTall, kAttached}, {kMain, kPrimary}},
        {},
        {kMain, kTall}},
       {"primary reported last",
-       {Device(kTall, kAttached), Device(kLeft, kAttached), Device(kMain, kPrimary)},
+       {{kTall, kAttached}, {kLeft, kAttached}, {kMain, kPrimary}},
        {},
        {kMain, kTall, kLeft}},
       {"a device not attached takes no slot",
-       {Device(kMain, kPrimary), Device(kNew, 0), Device(kTall, kAttached)},
+       {{kMain, kPrimary}, {kNew, 0}, {kTall, kAttached}},
        {},
        {kMain, kTall}},
       {"unreadable primary leaves slot 0 zero",
-       {Device(kTall, kAttached), Device(kMain, kPrimary, false)},
+       {{kTall, kAttached}, {kMain, kPrimary, false}},
        {},
        {kUnwritten, kTall}},
       {"unreadable secondary moves the next one up",
-       {Device(kMain, kPrimary), Device(kTall, kAttached, false), Device(kLeft, kAttached)},
+       {{kMain, kPrimary}, {kTall, kAttached, false}, {kLeft, kAttached}},
        {},
        {kMain, kLeft, kUnwritten}},
       {"no primary: report order from slot 0",
-       {Device(kTall, kAttached), Device(kLeft, kAttached)},
+       {{kTall, kAttached}, {kLeft, kAttached}},
        {},
        {kTall, kLeft}},
       {"no primary counted, one appears for the filling",
-       {Device(kTall, kAttached), Device(kLeft, kAttached)},
-       {Device(kTall, kAttached), Device(kMain, kPrimary), Device(kLeft, kAttached)},
+       {{kTall, kAttached}, {kLeft, kAttached}},
+       {{kTall, kAttached}, {kMain, kPrimary}, {kLeft, kAttached}},
        {kTall, kMain}},
       {"display attached between the passes, before the primary",
-       {Device(kMain, kPrimary)},
-       {Device(kNew, kAttached), Device(kMain, kPrimary)},
+       {{kMain, kPrimary}},
+       {{kNew, kAttached}, {kMain, kPrimary}},
        {kMain}},
       {"display attached between the passes, among the others",
-       {Device(kMain, kPrimary), Device(kTall, kAttached)},
-       {Device(kMain, kPrimary), Device(kNew, kAttached), Device(kTall, kAttached)},
+       {{kMain, kPrimary}, {kTall, kAttached}},
+       {{kMain, kPrimary}, {kNew, kAttached}, {kTall, kAttached}},
        {kMain, kNew}},
       {"display detached between the passes",
-       {Device(kMain, kPrimary), Device(kTall, kAttached)},
-       {Device(kMain, kPrimary)},
+       {{kMain, kPrimary}, {kTall, kAttached}},
+       {{kMain, kPrimary}},
        {kMain, kUnwritten}},
   };
   for (const EnumerationCase& c : cases) {
@@ -361,9 +349,9 @@ struct FallbackCase {
 TEST_F(StagedDisplays, FallbackIsTheWholeScreen) {
   const FallbackCase cases[] = {
       {"no device reported", {}, true, true, 60, 60},
-      {"none attached", {Device(kMain, 0), Device(kTall, 0)}, true, true, 60, 60},
-      {"no entry point", {Device(kMain, kPrimary)}, false, true, 60, 60},
-      {"module cannot be loaded", {Device(kMain, kPrimary)}, true, false, 60, 60},
+      {"none attached", {{kMain, 0}, {kTall, 0}}, true, true, 60, 60},
+      {"no entry point", {{kMain, kPrimary}}, false, true, 60, 60},
+      {"module cannot be loaded", {{kMain, kPrimary}}, true, false, 60, 60},
       {"refresh 1 is the default", {}, true, true, 1, 0},
       {"refresh 0", {}, true, true, 0, 0},
   };
@@ -390,7 +378,7 @@ TEST_F(StagedDisplays, FallbackIsTheWholeScreen) {
 }
 
 TEST_F(StagedDisplays, NoScreenMeansNoTable) {
-  windows_.devices = {Device(kMain, 0)};
+  windows_.devices = {{kMain, 0}};
   windows_.screenOpens = false;
   EXPECT_EQ(ExamineDisplays(), 0);
   EXPECT_EQ(DisplayTable, nullptr);
@@ -409,7 +397,7 @@ TEST_F(StagedDisplays, BeforeAnyExamination) {
 
 // Each examination replaces the last table, and the module is loaded and freed once.
 TEST_F(StagedDisplays, ExaminingAgainReplacesTheTable) {
-  windows_.devices = {Device(kTall, kAttached), Device(kMain, kPrimary)};
+  windows_.devices = {{kTall, kAttached}, {kMain, kPrimary}};
   ASSERT_EQ(ExamineDisplays(), 2);
   const int busy = BusyBlocks();
   for (int again = 0; again < 3; ++again) {
