@@ -46,7 +46,8 @@ void PumpMessages() {
   while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
 }
 
-// Under Wine the foreground may change only once pending events are handled, so wait for it.
+// Wine (unmanaged windows, no window manager) may carry out a foreground change only once
+// pending events are handled, so wait for it.
 bool BringToForeground(HWND window) {
   ::SetForegroundWindow(window);
   for (int i = 0; i < 200 && ::GetForegroundWindow() != window; ++i) {
@@ -189,6 +190,7 @@ BoxView ViewOf(HWND box) {
        child = ::GetWindow(child, GW_HWNDNEXT)) {
     if (!::IsWindowVisible(child)) continue;
     if (ClassOf(child) == L"Button") view.buttons.push_back(::GetDlgCtrlID(child));
+    // Wine keeps an icon control in every box, empty when there is no icon.
     if (ClassOf(child) == L"Static" && ::SendMessageW(child, STM_GETICON, 0, 0) != 0) {
       view.icon = true;
     }
@@ -280,6 +282,7 @@ bool ForegroundIsOfThisProcess() {
 }
 
 // The launcher's case: no window of its own, so only the box appears, owned by nothing.
+// (With every test window gone Wine has no foreground window at all.)
 TEST_F(MessageRequester, PlainBoxWithoutWindows) {
   ASSERT_FALSE(ForegroundIsOfThisProcess());
   BoxView seen;
@@ -338,6 +341,9 @@ LRESULT CALLBACK RefuseBoxes(int code, WPARAM wParam, LPARAM lParam) {
 }
 
 // A box that cannot be made: the result is MessageBoxW's own, and the windows come back.
+// Wine shows a box for style types that Windows refuses and answers a failed box with -1
+// rather than 0, so the failure is staged by refusing the dialog's creation and the result
+// is compared with MessageBoxW's under the same refusal.
 TEST_F(MessageRequester, FailedBoxStillRestores) {
   TestWindow window;
   watched = window.get();
