@@ -21,7 +21,7 @@ static_assert(sizeof(ProgramRecord) == 24, "ProgramRecord");
 // Guards the registry's links; held only while a node is linked in.
 CRITICAL_SECTION ProgramRegistryLock;
 
-// The shell may start the program some other way and tell us nothing more than that.
+// Keep the process handle, let a DDE conversation finish, and let the shell show no box.
 constexpr DWORD kShellMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT | SEE_MASK_FLAG_NO_UI;
 constexpr DWORD kShellProcessId = 0xFFFFFFFF;
 

@@ -38,7 +38,10 @@ void InitProgramRunner();
 uintptr_t StartProgram(const wchar_t* program, const wchar_t* parameters,
                        const wchar_t* workingDirectory, RunFlags flags);
 
-// The same; with RUN_STDIN_FROM the program reads the standard output of `inputSource`.
+// The same; with RUN_STDIN_FROM the program reads the standard output of `inputSource`
+// through a duplicate of its stdoutRead that only the start holds; the source keeps its own.
+// Without memory for the command line or the record the result is 0 and none of the start's
+// handles stays open; a program already started then runs on unregistered.
 // With RUN_WAIT and an output pipe, a program that fills the pipe blocks the wait: the
 // caller reads the pipe only after the call has returned.
 uintptr_t StartProgramFrom(const wchar_t* program, const wchar_t* parameters,
