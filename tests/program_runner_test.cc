@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -173,9 +174,15 @@ class ProgramRunner : public testing::Test {
     fs::create_directories(folder_ / "docs");
     fs::copy_file(self, Child());  // a path with spaces, which only quoting keeps whole
   }
+  // Children that were not kept may still be ending, holding the program file a moment.
   static void TearDownTestSuite() {
     std::error_code ignored;
-    fs::remove_all(folder_, ignored);
+    for (int attempt = 0; attempt < 50 && fs::exists(folder_); ++attempt, ::Sleep(100)) {
+      std::vector<fs::path> paths(fs::recursive_directory_iterator(folder_, ignored), {});
+      std::sort(paths.rbegin(), paths.rend());  // contents before their folder
+      for (const fs::path& path : paths) fs::remove(path, ignored);
+      fs::remove(folder_, ignored);
+    }
   }
   void TearDown() override {
     CreateProcessForTesting = nullptr;
