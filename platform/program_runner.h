@@ -6,6 +6,8 @@
 
 #include <stdint.h>
 #include <windows.h>
+// windows.h leaves the shell's declarations out under WIN32_LEAN_AND_MEAN.
+#include <shellapi.h>
 
 #include "launch/platform_services.h"
 #include "platform/record_list.h"
@@ -36,10 +38,22 @@ void InitProgramRunner();
 uintptr_t StartProgram(const wchar_t* program, const wchar_t* parameters,
                        const wchar_t* workingDirectory, RunFlags flags);
 
-// The same; with RUN_STDIN_FROM the program reads the standard output of `inputSource`.
+// The same; with RUN_STDIN_FROM the program reads the standard output of `inputSource`
+// through a duplicate of its stdoutRead that only the start holds; the source keeps its own.
+// Without memory for the command line or the record the result is 0 and none of the start's
+// handles stays open; a program already started then runs on unregistered.
+// With RUN_WAIT and an output pipe, a program that fills the pipe blocks the wait: the
+// caller reads the pipe only after the call has returned.
 uintptr_t StartProgramFrom(const wchar_t* program, const wchar_t* parameters,
                            const wchar_t* workingDirectory, RunFlags flags,
                            const ProgramRecord* inputSource);
+
+// Tests put a stand-in here to see exactly what a start hands to Windows, or to start a
+// program at a path that cannot exist on the test machine; null means the real function.
+using CreateProcessFunction = decltype(&::CreateProcessW);
+extern CreateProcessFunction CreateProcessForTesting;
+using ShellExecuteExFunction = decltype(&::ShellExecuteExW);
+extern ShellExecuteExFunction ShellExecuteExForTesting;
 
 // Replaces `handle` by a duplicate that child processes do not inherit; on failure the
 // handle stays as it was.
