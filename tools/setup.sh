@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12. Safe to run again; quick when
 # everything is in place (it only asks apt when a package is missing).
+#   setup.sh        for building and testing
+#   setup.sh demo   also what the demonstration uses to take and drive screenshots
 set -euo pipefail
 
 packages=(
@@ -10,6 +12,9 @@ packages=(
   wine64 xvfb
   dosbox nasm
 )
+if [ "${1:-}" = demo ]; then
+  packages+=(imagemagick xdotool)
+fi
 
 missing=()
 for package in "${packages[@]}"; do

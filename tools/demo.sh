@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# The whole system on a simulated user's machine: a throwaway Wine prefix whose C: drive has
+# DOSBox in its usual folder (a bridge to the host's real DOSBox 0.74) and C:\PB35 holding a
+# stand-in PB.exe. Runs the launcher (its 64-bit twin: this machine cannot run 32-bit Wine),
+# reports in plain lines what happened, and saves two screenshots under build/demo/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+demo=$root/build/demo
+bin=$root/build/x86_64/bin
+
+rm -rf "$demo"
+mkdir -p "$demo/home"
+export WINE_SESSION_DIR=$demo/session WINE_SESSION_SCREEN=${DEMO_SCREEN:-1920x1080x24}
+trap 'tools/wine-session.sh stop' EXIT
+eval "$(tools/wine-session.sh env)"
+wine=/usr/lib/wine/wine64
+[ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
+c=$WINEPREFIX/drive_c
+dosbox_folder="$c/Program Files/DOSBox-0.74"
+# DOSBox opens a real window on the session's X screen; no sound device is needed.
+export SDL_AUDIODRIVER=dummy HOME=$demo/home DOSBOX_BRIDGE_TIME_LIMIT=120
+
+say() { printf '  %s\n' "$*"; }
+screenshot() { import -display "$DISPLAY" -window root "$1"; }
+wait_for() {  # wait_for SECONDS COMMAND...: until the command succeeds
+  local limit=$(($1 * 10))
+  shift
+  for _ in $(seq "$limit"); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+
+mkdir -p "$dosbox_folder" "$c/PB35"
+cp "$bin/dosbox_bridge.exe" "$dosbox_folder/DOSBox.exe"
+cp "$bin/stand_in_pb.com" "$c/PB35/PB.exe"
+touch "$c/PB35/PB_HOLD.TXT"  # keeps PB.exe running until the screenshot is taken
+
+echo "A user's machine: C:\\Program Files\\DOSBox-0.74\\DOSBox.exe and C:\\PB35\\PB.exe, no dosbox.conf yet."
+echo "Screen: ${WINE_SESSION_SCREEN%x*} (X display $DISPLAY). Running the launcher..."
+set +e
+"$wine" "$bin/PBLaunch.exe" </dev/null >/dev/null 2>&1
+launcher_exit=$?
+set -e
+say "launcher exit code: $launcher_exit (it does not wait for DOSBox)"
+
+conf="$c/PB35/dosbox.conf"
+if [ -f "$conf" ]; then
+  resolution=$(grep -a '^fullresolution=' "$conf" | tr -d '\r' | cut -d= -f2)
+  say "dosbox.conf written: $(stat -c %s "$conf") bytes, the ${resolution} text for a display ${WINE_SESSION_SCREEN#*x} pixels high"
+  height=${WINE_SESSION_SCREEN#*x}
+  say "  (${height%x*} pixels: below 800 gives 640x480, up to 1599 gives 1280x800, above that 2560x1600)"
+else
+  say "dosbox.conf was NOT written"
+fi
+
+if wait_for 60 grep -q holding "$c/PB35/PB_RAN.TXT" 2>/dev/null; then
+  sleep 1
+  screenshot "$demo/dosbox-running.png"
+  say "PB.exe is running inside DOSBox: screenshot build/demo/dosbox-running.png"
+fi
+rm -f "$c/PB35/PB_HOLD.TXT"
+log="$dosbox_folder/DOSBox.log"
+wait_for 120 grep -q 'dosbox exit code' "$log" 2>/dev/null || true
+say "DOSBox's command line: $(grep -a '^command line:' "$log" | sed 's/^command line: //')"
+say "its standard input: $(grep -a '^standard input:' "$log" | cut -d' ' -f3-)"
+if [ -f "$c/PB35/PB_RAN.TXT" ]; then
+  say "PB.exe ran: C:\\PB35\\PB_RAN.TXT says \"$(tr -d '\r' <"$c/PB35/PB_RAN.TXT" | paste -sd' ')\""
+else
+  say "PB.exe did NOT run"
+fi
+outcome=$(grep -a 'dosbox exit code' "$log" || echo "dosbox did not end")
+case "$outcome" in
+  "dosbox exit code: 0") say "DOSBox closed by itself when PB.exe ended ($outcome)" ;;
+  *) say "DOSBox did not close by itself ($outcome)" ;;
+esac
+
+echo
+echo "Without DOSBox installed, the launcher shows its error box:"
+rm -rf "$dosbox_folder"
+"$wine" "$bin/PBLaunch.exe" </dev/null >/dev/null 2>&1 &
+launcher=$!
+if wait_for 30 xdotool search --name '^ERROR!$' >/dev/null 2>&1; then
+  sleep 0.5
+  screenshot "$demo/error-box.png"
+  say "box \"ERROR!\" shown: screenshot build/demo/error-box.png"
+  xdotool search --name '^ERROR!$' windowactivate --sync key Return >/dev/null 2>&1 || true
+fi
+set +e
+wait_for 20 sh -c "! kill -0 $launcher 2>/dev/null"
+wait "$launcher"
+say "launcher exit code after the box was closed: $?"
+set -e
