@@ -24,14 +24,18 @@ struct ObjectTable {
   int32_t cursor;             // position of the walk of ReleaseAllObjects
 };
 
+// A record's first field is pointer-sized; the record is in use while it is nonzero.
+// Null when no memory can be had; the other operations take a null table as empty.
 ObjectTable* CreateObjectTable(int32_t objectSize, int32_t growth, FreeCallback freeCallback);
 
 // The zero-filled record for `number`; for NUMBER_DYNAMIC a new one (see IdentityOfRecord).
-// A slot's existing record is handed out again after the free callback has released it.
-// Null when no memory could be had.
+// A number beyond the slots grows them to the number plus `growth`. A slot's existing record
+// is handed out again after the free callback has released it. Null when no memory could be
+// had, for the record or for more slots.
 void* AllocateObject(ObjectTable* table, FileNumber number);
 
-// The live record (first field nonzero) for a static number or an identity, or null.
+// The live record (first field nonzero) for a static number or an identity, or null; a
+// released identity, or any value no open handed out, names nothing.
 void* FindObject(ObjectTable* table, FileNumber number);
 
 // Zero-fills a static number's record (it stays in its slot) or frees a dynamic one.
@@ -41,7 +45,7 @@ void ReleaseObject(ObjectTable* table, FileNumber number);
 // records newest first. Does nothing without a callback.
 void ReleaseAllObjects(ObjectTable* table);
 
-// The identity that names a record made for NUMBER_DYNAMIC: never NUMBER_DYNAMIC and never
+// The identity that names a record made for NUMBER_DYNAMIC: below NUMBER_DYNAMIC, so never
 // a static number.
 FileNumber IdentityOfRecord(const void* record);
 

@@ -31,7 +31,12 @@ struct FileRecord {
 // The table of open files; made by CreateFileTable at start-up.
 extern ObjectTable* FileTable;
 
-// Makes FileTable: 16 slots to begin with, CloseOutputFile as its free callback.
+// Tests only: when set, called in place of WriteFile, to count the calls or make one fail.
+using WriteFileFunction = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+extern WriteFileFunction WriteFileForTesting;
+
+// Makes FileTable: 16 slots to begin with, CloseOutputFile as its free callback. When no
+// memory can be had, FileTable stays null and every open fails.
 void CreateFileTable();
 
 // Creates the file at `path`, or empties an existing one, under `number` (a static number or
@@ -42,11 +47,13 @@ intptr_t CreateOutputFile(FileNumber number, const wchar_t* path);
 
 // Takes `length` bytes for the file. Returns the length when the block went into the buffer,
 // the count Windows reports when it was written straight, and 0 when refused (not open, null
-// bytes, length 0) or when pending bytes could not be written out before it.
+// bytes, a length of 0 or less) or when the pending bytes could not all be written out before
+// it; those bytes are lost then, and the block is not taken.
 int32_t WriteOutputData(FileNumber number, const void* bytes, int32_t length);
 
-// Writes the pending bytes of a file in BUFFER_WRITE mode; returns the count Windows reports,
-// 0 in BUFFER_READ mode.
+// Writes the pending bytes of a file in BUFFER_WRITE mode and empties the buffer, whether
+// or not Windows took them all; returns the count Windows reports, 0 in BUFFER_READ mode or
+// when nothing was pending (then no call is made).
 int32_t FlushOutputFile(FileRecord* record);
 
 // Writes what is pending and closes the file; NUMBER_DYNAMIC closes every open file. A
