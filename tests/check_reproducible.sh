@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# The same commit builds the same bytes: a second build of the i686 launcher in another folder
+# must equal the shipped one.
+set -euo pipefail
+root=$1
+shipped=$2
+second=$(mktemp -d)
+trap 'rm -rf "$second"' EXIT
+cmake -S "$root" -B "$second" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686.cmake" \
+  -DCMAKE_BUILD_TYPE=MinSizeRel -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$second" --target launcher -j2 >/dev/null
+if cmp "$shipped" "$second/bin/PBLaunch.exe"; then
+  echo "1 passed, 0 failed"
+else
+  echo "0 passed, 1 failed: a second build differs from $shipped"
+  exit 1
+fi
