@@ -7,21 +7,23 @@ namespace launcher {
 
 namespace {
 
-constexpr wchar_t kFirstDosboxFolder[] = L"C:\\Program Files\\DOSBox-0.74\\";
-constexpr wchar_t kSecondDosboxFolder[] = L"C:\\Program Files (x86)\\DOSBox-0.74\\";
-constexpr wchar_t kDosboxProgram[] = L"DOSBox.exe";
-constexpr wchar_t kPbFolder[] = L"C:\\PB35\\";
-constexpr wchar_t kConfigName[] = L"dosbox.conf";
-constexpr wchar_t kPbProgram[] = L"PB.exe";
-constexpr wchar_t kOptionPrefix[] = L"-noconsole -exit -conf \"";
-constexpr wchar_t kQuote[] = L"\"";
-constexpr wchar_t kSpace[] = L" ";
+// The fixed texts are ASCII in the image, half the size of UTF-16; they are widened as they
+// are assigned or composed, so every text the services see is UTF-16.
+constexpr char kFirstDosboxFolder[] = "C:\\Program Files\\DOSBox-0.74\\";
+constexpr char kSecondDosboxFolder[] = "C:\\Program Files (x86)\\DOSBox-0.74\\";
+constexpr char kDosboxProgram[] = "DOSBox.exe";
+constexpr char kPbFolder[] = "C:\\PB35\\";
+constexpr char kConfigName[] = "dosbox.conf";
+constexpr char kPbProgram[] = "PB.exe";
+constexpr char kOptionPrefix[] = "-noconsole -exit -conf \"";
+constexpr char kQuote[] = "\"";
+constexpr char kSpace[] = " ";
 
-constexpr wchar_t kCaption[] = L"ERROR!";
-constexpr wchar_t kDosboxMissing[] = L"Unable to locate the DOSBox or it is not installed.";
-constexpr wchar_t kPbFolderMissing[] = L"Unable to locate the PowerBasic folder, \"";
-constexpr wchar_t kPbFolderMissingEnd[] = L"\".";
-constexpr wchar_t kConfigNotWritten[] = L"Unable to write DOSBox configuration file to disk.";
+constexpr char kCaption[] = "ERROR!";
+constexpr char kDosboxMissing[] = "Unable to locate the DOSBox or it is not installed.";
+constexpr char kPbFolderMissing[] = "Unable to locate the PowerBasic folder, \"";
+constexpr char kPbFolderMissingEnd[] = "\".";
+constexpr char kConfigNotWritten[] = "Unable to write DOSBox configuration file to disk.";
 
 constexpr uint32_t kMessageStyle = 0;  // a plain OK box without an icon
 constexpr FileNumber kConfigFile = 0;
@@ -38,8 +40,12 @@ struct LaunchValues {
   Text dosboxOptions;
 };
 
-void ShowError(PlatformServices& platform, const wchar_t* text) {
-  platform.ShowMessage(kCaption, text, kMessageStyle);
+// Shows the message composed in `message`. The caption gets a block of its own, so that no
+// further composition can move the message while it is in use.
+void ShowError(PlatformServices& platform, Composition& message) {
+  Text caption;
+  caption.Assign(platform.Texts().memory(), kCaption);
+  platform.ShowMessage(caption.get(), message.Use(), kMessageStyle);
 }
 
 // Writes the configuration text for `displayHeight` to the open file. A short write would
@@ -75,15 +81,15 @@ void RunLaunchSequence(PlatformServices& platform) {
 
   Composition(texts).Add(v.dosboxFolder).Add(kDosboxProgram).MoveTo(v.dosboxExecutable);
   if (platform.ProbePath(v.dosboxExecutable.get()) < 0) {
-    ShowError(platform, kDosboxMissing);
+    Composition message(texts);
+    ShowError(platform, message.Add(kDosboxMissing));
     return;
   }
 
   v.pbFolder.Assign(memory, kPbFolder);
   if (platform.ProbePath(v.pbFolder.get()) != PATH_DIRECTORY) {
     Composition message(texts);
-    ShowError(platform,
-              message.Add(kPbFolderMissing).Add(v.pbFolder).Add(kPbFolderMissingEnd).Use());
+    ShowError(platform, message.Add(kPbFolderMissing).Add(v.pbFolder).Add(kPbFolderMissingEnd));
     return;
   }
 
@@ -95,7 +101,8 @@ void RunLaunchSequence(PlatformServices& platform) {
   if (platform.ProbePath(v.configPath.get()) < 0) {
     if (platform.CreateOutputFile(kConfigFile, v.configPath.get()) == 0 ||
         !WriteConfig(platform, v.displayHeight, v.configPath.get())) {
-      ShowError(platform, kConfigNotWritten);
+      Composition message(texts);
+      ShowError(platform, message.Add(kConfigNotWritten));
     }
   }
 

@@ -23,8 +23,17 @@ class TextMemory {
   ~TextMemory() = default;
 };
 
-// Number of UTF-16 units before the terminator; 0 for null.
+// Number of units before the terminator; 0 for null.
 size_t TextLength(const wchar_t* text);
+size_t TextLength(const char* text);
+
+// A text to be copied: UTF-16 units, or ASCII bytes that are widened as they are copied. One
+// copying path serves both, which keeps the image small.
+struct TextSource {
+  const void* units;
+  size_t length;
+  bool ascii;
+};
 
 // A text value owning one block of TextMemory: its length in bytes plus 10.
 class Text {
@@ -38,12 +47,15 @@ class Text {
   // Null while no text is held, also after an allocation failed.
   const wchar_t* get() const { return chars_; }
 
-  // Copies `text` into this value's block; a null `text` frees the block.
+  // Copies `text` into this value's block; a null `text` frees the block. An 8-bit `text`
+  // must be ASCII: the program keeps its fixed texts that way, at half the size, and widens
+  // them here.
   void Assign(TextMemory& memory, const wchar_t* text);
+  void Assign(TextMemory& memory, const char* text);
 
  private:
   friend class Composition;
-  void AssignUnits(TextMemory& memory, const wchar_t* text, size_t length);
+  void AssignSource(TextMemory& memory, const TextSource& source);
 
   wchar_t* chars_ = nullptr;
 };
@@ -73,9 +85,9 @@ class TextWorkArea {
 
  private:
   friend class Composition;
-  // Writes `length` units and a terminator at the position, which then rests on the
-  // terminator. False when the block could not grow; nothing is written then.
-  bool Append(const wchar_t* text, size_t length);
+  // Writes `length` units (ASCII ones widened) and a terminator at the position, which then
+  // rests on the terminator. False when the block could not grow; nothing is written then.
+  bool Append(const TextSource& source);
   const wchar_t* At(size_t position) const;
 
   TextMemory* memory_ = nullptr;
@@ -94,6 +106,7 @@ class Composition {
   Composition& operator=(const Composition&) = delete;
 
   Composition& Add(const wchar_t* text);
+  Composition& Add(const char* text);  // ASCII
   Composition& Add(const Text& text) { return Add(text.get()); }
 
   // The composed text, to hand to one call while this composition lives: the write position
@@ -103,6 +116,8 @@ class Composition {
   void MoveTo(Text& target);
 
  private:
+  Composition& AddSource(const TextSource& source);
+
   TextWorkArea& area_;
   size_t start_;
   bool failed_ = false;

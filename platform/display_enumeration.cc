@@ -22,7 +22,10 @@ constexpr DisplayApi kWindowsDisplayApi = {
     &::GetSystemMetrics, &::CreateDCW,      &::GetDeviceCaps, &::DeleteDC,
 };
 
-const DisplayApi* Api = &kWindowsDisplayApi;
+// Null means Windows itself, which keeps the image free of initialised data.
+const DisplayApi* TestApi = nullptr;
+
+const DisplayApi* Api() { return TestApi != nullptr ? TestApi : &kWindowsDisplayApi; }
 
 // EnumDisplayDevicesW is looked up at run time rather than imported, so that the image
 // starts on systems whose User32.DLL lacks it; those get the whole-screen fallback.
@@ -81,7 +84,7 @@ bool ExamineDevices() {
   int32_t nextSlot = primaryAttached ? 1 : 0;
   for (DWORD i = 0; EnumDevices(nullptr, i, &device, 0); ++i) {
     if (!Attached(device)) continue;
-    if (!Api->EnumDisplaySettingsW(device.DeviceName, ENUM_CURRENT_SETTINGS, &mode)) continue;
+    if (!Api()->EnumDisplaySettingsW(device.DeviceName, ENUM_CURRENT_SETTINGS, &mode)) continue;
     int32_t slot = (primaryAttached && Primary(device)) ? 0 : nextSlot++;
     if (slot < DisplayCount) FillFromMode(DisplayTable[slot], device, mode);
   }
@@ -90,19 +93,19 @@ bool ExamineDevices() {
 
 // One record for the whole screen, from its device context.
 void ExamineScreen() {
-  HDC screen = Api->CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr);
+  HDC screen = Api()->CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr);
   if (screen == nullptr) return;
   DisplayTable = AllocateTable(1);
   if (DisplayTable != nullptr) {
     DisplayCount = 1;
     DisplayInfo& info = DisplayTable[0];
-    info.width = Api->GetSystemMetrics(SM_CXSCREEN);
-    info.height = Api->GetSystemMetrics(SM_CYSCREEN);
-    int refresh = Api->GetDeviceCaps(screen, VREFRESH);
+    info.width = Api()->GetSystemMetrics(SM_CXSCREEN);
+    info.height = Api()->GetSystemMetrics(SM_CYSCREEN);
+    int refresh = Api()->GetDeviceCaps(screen, VREFRESH);
     info.frequency = refresh == 1 ? 0 : refresh;  // 1 is the hardware's default rate
-    info.depth = Api->GetDeviceCaps(screen, BITSPIXEL);
+    info.depth = Api()->GetDeviceCaps(screen, BITSPIXEL);
   }
-  Api->DeleteDC(screen);
+  Api()->DeleteDC(screen);
 }
 
 }  // namespace
@@ -110,11 +113,11 @@ void ExamineScreen() {
 int32_t ExamineDisplays() {
   if (DisplayTable != nullptr) ::HeapFree(LibraryHeap, 0, DisplayTable);
   if (DisplayModule == nullptr) {
-    DisplayModule = Api->LoadLibraryW(L"User32.DLL");
+    DisplayModule = Api()->LoadLibraryW(L"User32.DLL");
     if (DisplayModule != nullptr) {
       // Through a generic function type: FARPROC is a placeholder for the real signature.
-      EnumDevices = reinterpret_cast<EnumDisplayDevicesFunction>(
-          reinterpret_cast<void (*)()>(Api->GetProcAddress(DisplayModule, "EnumDisplayDevicesW")));
+      EnumDevices = reinterpret_cast<EnumDisplayDevicesFunction>(reinterpret_cast<void (*)()>(
+          Api()->GetProcAddress(DisplayModule, "EnumDisplayDevicesW")));
     }
   }
   DisplayTable = nullptr;
@@ -129,11 +132,11 @@ int32_t DisplayHeight(int32_t index) {
 }
 
 void ReleaseDisplays() {
-  if (DisplayModule != nullptr) Api->FreeLibrary(DisplayModule);
+  if (DisplayModule != nullptr) Api()->FreeLibrary(DisplayModule);
 }
 
 void UseDisplayApiForTesting(const DisplayApi* api) {
-  Api = api != nullptr ? api : &kWindowsDisplayApi;
+  TestApi = api;
   if (DisplayTable != nullptr) ::HeapFree(LibraryHeap, 0, DisplayTable);
   DisplayTable = nullptr;
   DisplayCount = 0;

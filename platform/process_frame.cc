@@ -5,6 +5,8 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <new>
+
 #include "launch/text.h"
 #include "platform/display_enumeration.h"
 #include "platform/heaps.h"
@@ -54,15 +56,18 @@ class WindowsPlatformServices final : public PlatformServices {
   TextWorkArea workArea_;
 };
 
-// Constant-initialised: the image runs no static constructors.
-WindowsPlatformServices services;
+// Made by start-up in storage of its own: the image runs no static constructors and, this
+// way, carries no initialised data section either.
+alignas(WindowsPlatformServices) unsigned char servicesStorage[sizeof(WindowsPlatformServices)];
+WindowsPlatformServices* services = nullptr;
 
 }  // namespace
 
 void StartUpServices() {
   CreateHeaps();
-  services.textMemory().UseHeap(TextHeap);
-  services.Texts().Start(services.textMemory());
+  services = new (servicesStorage) WindowsPlatformServices;
+  services->textMemory().UseHeap(TextHeap);
+  services->Texts().Start(services->textMemory());
   CreateFileTable();
   InitProgramRunner();
 
@@ -77,10 +82,10 @@ void StartUpServices() {
 void ShutDownServices() {
   CloseAllOutputFiles();
   ReleaseDisplays();
-  services.Texts().Release();
+  services->Texts().Release();
   DestroyHeaps();
 }
 
-PlatformServices& WindowsServices() { return services; }
+PlatformServices& WindowsServices() { return *services; }
 
 }  // namespace launcher

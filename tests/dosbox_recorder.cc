@@ -37,11 +37,10 @@ int wmain() {
   ::GetCurrentDirectoryW(MAX_PATH, cwd);
 
   const DWORD pid = ::GetCurrentProcessId();
-  const std::wstring report = L"commandline=" + std::wstring(::GetCommandLineW()) +
-                              L"\nflags=" + std::to_wstring(startup.dwFlags) +
-                              L"\nshow=" + std::to_wstring(startup.wShowWindow) +
-                              L"\nstdin=" + StdinKind() + L"\ncwd=" + cwd +
-                              L"\npid=" + std::to_wstring(pid) + L"\n";
+  const std::wstring report = L"commandline=" + std::wstring(::GetCommandLineW()) + L"\nflags=" +
+                              std::to_wstring(startup.dwFlags) + L"\nshow=" +
+                              std::to_wstring(startup.wShowWindow) + L"\nstdin=" + StdinKind() +
+                              L"\ncwd=" + cwd + L"\npid=" + std::to_wstring(pid) + L"\n";
   const std::wstring name = Folder(self) + L"report-" + std::to_wstring(pid) + L".txt";
   // Written under a temporary name and renamed, so a reader never sees half a report.
   const std::wstring partial = name + L".partial";

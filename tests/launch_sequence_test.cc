@@ -179,14 +179,19 @@ TEST(LaunchSequenceConfig, DisplayHeightChoosesTheText) {
   }
 }
 
-// Without memory for its texts the sequence still ends in a message, never a crash.
-TEST(LaunchSequenceMemory, NoTextMemoryReportsDosboxMissing) {
+// Without memory for its texts the sequence cannot name any path: it ends in a message box,
+// never a crash, and neither writes nor starts anything.
+TEST(LaunchSequenceMemory, NoTextMemoryEndsInAMessage) {
   FakePlatform platform;
   platform.probes = {{kFirst, PATH_DIRECTORY}, {kFirst + L"DOSBox.exe", 1000}};
   platform.memory.refuse = true;
   launcher::RunLaunchSequence(platform);
   ASSERT_FALSE(platform.calls.empty());
-  EXPECT_EQ(platform.calls.back().rfind(L"ShowMessage [ERROR!]", 0), 0u);
+  EXPECT_EQ(platform.calls.back().rfind(L"ShowMessage ", 0), 0u);
+  for (const std::wstring& call : platform.calls) {
+    EXPECT_EQ(call.find(L"StartProgram"), std::wstring::npos);
+    EXPECT_EQ(call.find(L"CreateOutputFile"), std::wstring::npos);
+  }
 }
 
 }  // namespace

@@ -1,8 +1,7 @@
 // The whole launcher, run as a user would start it, in the test session's Wine prefix whose
 // C: drive is laid out for each case. A recorder program stands in for DOSBox.exe.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <map>
 #include <string>
@@ -23,6 +22,8 @@ const std::wstring kParameters =
 const std::wstring kDosboxMissing = L"Unable to locate the DOSBox or it is not installed.";
 const std::wstring kPbMissing = L"Unable to locate the PowerBasic folder, \"C:\\PB35\\\".";
 const std::wstring kConfigNotWritten = L"Unable to write DOSBox configuration file to disk.";
+// The stand-in DOSBox lingers until this event is set.
+constexpr wchar_t kReleaseEvent[] = L"PBLaunchTestReleaseDosbox";
 
 std::wstring BinFolder() {
   wchar_t self[MAX_PATH] = {};
@@ -94,7 +95,11 @@ BOOL CALLBACK CountControls(HWND child, LPARAM parameter) {
   if (!::IsWindowVisible(child)) return TRUE;
   if (lstrcmpiW(kind, L"Button") == 0) ++box->buttons;
   const LONG style = ::GetWindowLongW(child, GWL_STYLE);
-  if (lstrcmpiW(kind, L"Static") == 0 && (style & SS_TYPEMASK) == SS_ICON) ++box->icons;
+  // Wine keeps an icon control in every box; only one that holds an icon shows one.
+  if (lstrcmpiW(kind, L"Static") == 0 && (style & SS_TYPEMASK) == SS_ICON &&
+      ::SendMessageW(child, STM_GETICON, 0, 0) != 0) {
+    ++box->icons;
+  }
   return TRUE;
 }
 
@@ -109,28 +114,27 @@ BOOL CALLBACK FindBox(HWND window, LPARAM parameter) {
   ::GetWindowThreadProcessId(window, &owner);
   wchar_t kind[64] = {};
   ::GetClassNameW(window, kind, 64);
-  if (owner == search->processId && ::IsWindowVisible(window) &&
-      std::wstring(kind) == L"#32770") {
+  if (owner == search->processId && ::IsWindowVisible(window) && std::wstring(kind) == L"#32770") {
     search->found = window;
     return FALSE;
   }
   return TRUE;
 }
 
-struct Run {
+struct LauncherRun {
   DWORD exitCode = 0xDEAD;
   std::vector<Box> boxes;
 };
 
 // Starts the launcher, reads and closes every box it shows, and waits for it to end.
-Run RunLauncher(const std::wstring& arguments = L"") {
-  Run run;
+LauncherRun RunLauncher(const std::wstring& arguments = L"") {
+  LauncherRun run;
   std::wstring commandLine = L"\"" + BinFolder() + L"PBLaunch.exe\"" + arguments;
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
-  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &process)) {
+  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
     ADD_FAILURE() << "the launcher did not start";
     return run;
   }
@@ -209,12 +213,17 @@ std::string ExpectedConfig() {
 class Launcher : public testing::Test {
  protected:
   void SetUp() override {
-    CleanUp();
-    release_ = ::CreateEventW(nullptr, TRUE, FALSE, L"PBLaunchTestReleaseDosbox");
+    ReleaseStandIns();  // any left from an earlier, interrupted run
+    release_ = ::CreateEventW(nullptr, TRUE, FALSE, kReleaseEvent);
   }
   void TearDown() override {
-    // Let every stand-in go and wait for it, so the next case starts from an empty C: drive.
-    ::SetEvent(release_);
+    ReleaseStandIns();
+    ::CloseHandle(release_);
+  }
+  // Lets every stand-in go and waits for it, then empties the C: drive of what a case laid out.
+  static void ReleaseStandIns() {
+    HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, kReleaseEvent);
+    ::SetEvent(release);
     for (const auto* folder : {&kFirstFolder, &kSecondFolder}) {
       for (const Report& report : Reports(*folder, 0)) {
         HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, std::stoul(report.at(L"pid")));
@@ -224,7 +233,8 @@ class Launcher : public testing::Test {
         }
       }
     }
-    ::CloseHandle(release_);
+    ::ResetEvent(release);
+    ::CloseHandle(release);
     CleanUp();
   }
   static void CleanUp() {
@@ -240,7 +250,7 @@ class Launcher : public testing::Test {
   static void StagePbFolder() { ASSERT_TRUE(::CreateDirectoryW(kPbFolder.c_str(), nullptr)); }
 
   // The launcher ended with 0 before the stand-in DOSBox, which got the expected start.
-  static void ExpectDosboxStarted(const std::wstring& folder, const Run& run) {
+  static void ExpectDosboxStarted(const std::wstring& folder, const LauncherRun& run) {
     EXPECT_EQ(run.exitCode, 0u);
     const std::vector<Report> reports = Reports(folder, 1);
     ASSERT_EQ(reports.size(), 1u);
@@ -259,7 +269,7 @@ TEST_F(Launcher, FirstFolderWritesTheConfigAndStartsDosbox) {
   StageDosbox(kFirstFolder);
   StageDosbox(kSecondFolder);
   StagePbFolder();
-  const Run run = RunLauncher();
+  const LauncherRun run = RunLauncher();
   EXPECT_TRUE(run.boxes.empty());
   ExpectDosboxStarted(kFirstFolder, run);
   EXPECT_TRUE(Reports(kSecondFolder, 0).empty());
@@ -270,7 +280,7 @@ TEST_F(Launcher, FirstFolderWritesTheConfigAndStartsDosbox) {
 TEST_F(Launcher, OnlyTheSecondFolderIsUsedWhenTheFirstIsMissing) {
   StageDosbox(kSecondFolder);
   StagePbFolder();
-  const Run run = RunLauncher();
+  const LauncherRun run = RunLauncher();
   EXPECT_TRUE(run.boxes.empty());
   ExpectDosboxStarted(kSecondFolder, run);
 }
@@ -278,7 +288,7 @@ TEST_F(Launcher, OnlyTheSecondFolderIsUsedWhenTheFirstIsMissing) {
 TEST_F(Launcher, ArgumentsChangeNothing) {
   StageDosbox(kFirstFolder);
   StagePbFolder();
-  const Run run = RunLauncher(L" /x --help C:\\elsewhere \"two words\"");
+  const LauncherRun run = RunLauncher(L" /x --help C:\\elsewhere \"two words\"");
   EXPECT_TRUE(run.boxes.empty());
   ExpectDosboxStarted(kFirstFolder, run);
   EXPECT_EQ(ReadBytes(kConfig), ExpectedConfig());
@@ -306,7 +316,7 @@ TEST_F(Launcher, MissingPiecesAreReportedInOneBox) {
     }
     if (c.pbFolder) StagePbFolder();
     if (c.pbAsFile) WriteBytes(L"C:\\PB35", "not a folder");
-    const Run run = RunLauncher();
+    const LauncherRun run = RunLauncher();
     EXPECT_EQ(run.exitCode, 0u);
     ASSERT_EQ(run.boxes.size(), 1u);
     EXPECT_EQ(run.boxes[0].caption, L"ERROR!");
@@ -325,7 +335,7 @@ TEST_F(Launcher, ExistingConfigIsLeftAlone) {
   StagePbFolder();
   for (const std::string& content : {std::string(), std::string("[sdl]\r\nfullscreen=true\r\n")}) {
     WriteBytes(kConfig, content);
-    const Run run = RunLauncher();
+    const LauncherRun run = RunLauncher();
     EXPECT_TRUE(run.boxes.empty());
     EXPECT_EQ(ReadBytes(kConfig), content);
   }
@@ -339,7 +349,7 @@ TEST_F(Launcher, ConfigHeldOpenByAnotherProgramIsLeftAlone) {
   WriteBytes(kConfig, "mine");
   HANDLE held = ::CreateFileW(kConfig.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  const Run run = RunLauncher();
+  const LauncherRun run = RunLauncher();
   ::CloseHandle(held);
   EXPECT_TRUE(run.boxes.empty());
   ExpectDosboxStarted(kFirstFolder, run);
@@ -350,7 +360,7 @@ TEST_F(Launcher, ConfigThatCannotBeWrittenIsReportedAndDosboxStillStarts) {
   StageDosbox(kFirstFolder);
   StagePbFolder();
   ASSERT_TRUE(::CreateDirectoryW(kConfig.c_str(), nullptr));
-  const Run run = RunLauncher();
+  const LauncherRun run = RunLauncher();
   ASSERT_EQ(run.boxes.size(), 1u);
   EXPECT_EQ(run.boxes[0].caption, L"ERROR!");
   EXPECT_EQ(run.boxes[0].text, kConfigNotWritten);
@@ -361,9 +371,9 @@ TEST_F(Launcher, ConfigThatCannotBeWrittenIsReportedAndDosboxStillStarts) {
 TEST_F(Launcher, SecondLauncherStartsAnotherDosbox) {
   StageDosbox(kFirstFolder);
   StagePbFolder();
-  const Run first = RunLauncher();
+  const LauncherRun first = RunLauncher();
   ASSERT_EQ(Reports(kFirstFolder, 1).size(), 1u);
-  const Run second = RunLauncher();
+  const LauncherRun second = RunLauncher();
   EXPECT_EQ(first.exitCode, 0u);
   EXPECT_EQ(second.exitCode, 0u);
   const std::vector<Report> reports = Reports(kFirstFolder, 2);
@@ -376,20 +386,19 @@ TEST_F(Launcher, SecondLauncherStartsAnotherDosbox) {
 TEST_F(Launcher, ConfigFollowsTheScreenHeight) {
   StageDosbox(kFirstFolder);
   StagePbFolder();
-  const Run run = RunLauncher();
+  const LauncherRun run = RunLauncher();
   EXPECT_TRUE(run.boxes.empty());
   const std::string written = ReadBytes(kConfig);
   EXPECT_EQ(written, ExpectedConfig());
   // Each session names the screen size it was started with.
   wchar_t expected[32] = {};
   if (::GetEnvironmentVariableW(L"LAUNCHER_EXPECTED_RESOLUTION", expected, 32) > 0) {
-    const std::string line = "\r\nfullresolution=" +
-                             std::string(expected, expected + lstrlenW(expected)) + "\r\n";
+    const std::string line =
+        "\r\nfullresolution=" + std::string(expected, expected + lstrlenW(expected)) + "\r\n";
     EXPECT_NE(written.find(line), std::string::npos) << line;
   }
   std::printf("screen height %d: %s, %zu bytes\n", ::GetSystemMetrics(SM_CYSCREEN),
-              launcher::SelectTemplate(::GetSystemMetrics(SM_CYSCREEN)).resolution,
-              written.size());
+              launcher::SelectTemplate(::GetSystemMetrics(SM_CYSCREEN)).resolution, written.size());
 }
 
 }  // namespace

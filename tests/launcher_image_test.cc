@@ -2,10 +2,11 @@
 // the file, its resources through Windows' own resource and version functions.
 #include <windows.h>
 // After windows.h, which it builds on.
+#include <gtest/gtest.h>
 #include <winver.h>
 
-#include <gtest/gtest.h>
-
+#include <cctype>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -91,37 +92,35 @@ TEST_F(ShippedImage, HeadersDescribeA32BitGuiProgram) {
 TEST_F(ShippedImage, ImportsOnlyTheSystemFunctionsItUses) {
   const std::set<std::string> allowed = {
       // kernel32: files, processes, modules, heaps
-      "KERNEL32.dll!CloseHandle", "KERNEL32.dll!CreateFileW", "KERNEL32.dll!CreatePipe",
-      "KERNEL32.dll!CreateProcessW", "KERNEL32.dll!DeleteFileW", "KERNEL32.dll!DuplicateHandle",
-      "KERNEL32.dll!EnterCriticalSection", "KERNEL32.dll!ExitProcess",
-      "KERNEL32.dll!FindClose", "KERNEL32.dll!FindFirstFileW", "KERNEL32.dll!FreeLibrary",
-      "KERNEL32.dll!GetCurrentProcess", "KERNEL32.dll!GetCurrentProcessId",
-      "KERNEL32.dll!GetCurrentThreadId", "KERNEL32.dll!GetDriveTypeW",
-      "KERNEL32.dll!GetFileAttributesW", "KERNEL32.dll!GetProcAddress",
-      "KERNEL32.dll!GetStdHandle", "KERNEL32.dll!HeapAlloc", "KERNEL32.dll!HeapCreate",
-      "KERNEL32.dll!HeapDestroy", "KERNEL32.dll!HeapFree", "KERNEL32.dll!HeapReAlloc",
-      "KERNEL32.dll!InitializeCriticalSection", "KERNEL32.dll!LeaveCriticalSection",
-      "KERNEL32.dll!LoadLibraryW", "KERNEL32.dll!SetFilePointer",
-      "KERNEL32.dll!WaitForSingleObject", "KERNEL32.dll!WriteFile",
+      "KERNEL32.DLL!CloseHandle", "KERNEL32.DLL!CreateFileW", "KERNEL32.DLL!CreatePipe",
+      "KERNEL32.DLL!CreateProcessW", "KERNEL32.DLL!DeleteFileW", "KERNEL32.DLL!DuplicateHandle",
+      "KERNEL32.DLL!EnterCriticalSection", "KERNEL32.DLL!ExitProcess", "KERNEL32.DLL!FindClose",
+      "KERNEL32.DLL!FindFirstFileW", "KERNEL32.DLL!FreeLibrary", "KERNEL32.DLL!GetCurrentProcess",
+      "KERNEL32.DLL!GetCurrentProcessId", "KERNEL32.DLL!GetCurrentThreadId",
+      "KERNEL32.DLL!GetDriveTypeW", "KERNEL32.DLL!GetFileAttributesW",
+      "KERNEL32.DLL!GetProcAddress", "KERNEL32.DLL!GetStdHandle", "KERNEL32.DLL!HeapAlloc",
+      "KERNEL32.DLL!HeapCreate", "KERNEL32.DLL!HeapDestroy", "KERNEL32.DLL!HeapFree",
+      "KERNEL32.DLL!HeapReAlloc", "KERNEL32.DLL!InitializeCriticalSection",
+      "KERNEL32.DLL!LeaveCriticalSection", "KERNEL32.DLL!LoadLibraryW",
+      "KERNEL32.DLL!SetFilePointer", "KERNEL32.DLL!WaitForSingleObject", "KERNEL32.DLL!WriteFile",
       // user32: displays and message boxes
-      "USER32.dll!EnableWindow", "USER32.dll!EnumDisplaySettingsW", "USER32.dll!EnumWindows",
-      "USER32.dll!GetForegroundWindow", "USER32.dll!GetSystemMetrics",
-      "USER32.dll!GetWindowLongW", "USER32.dll!GetWindowThreadProcessId",
-      "USER32.dll!IsWindowEnabled", "USER32.dll!IsWindowVisible", "USER32.dll!MessageBoxW",
-      "USER32.dll!SetWindowPos",
+      "USER32.DLL!EnableWindow", "USER32.DLL!EnumDisplaySettingsW", "USER32.DLL!EnumWindows",
+      "USER32.DLL!GetForegroundWindow", "USER32.DLL!GetSystemMetrics", "USER32.DLL!GetWindowLongW",
+      "USER32.DLL!GetWindowThreadProcessId", "USER32.DLL!IsWindowEnabled",
+      "USER32.DLL!IsWindowVisible", "USER32.DLL!MessageBoxW", "USER32.DLL!SetWindowPos",
       // gdi32, shell32, comctl32, ole32
-      "GDI32.dll!CreateDCW", "GDI32.dll!DeleteDC", "GDI32.dll!GetDeviceCaps",
-      "SHELL32.dll!ShellExecuteExW", "COMCTL32.dll!InitCommonControlsEx",
-      "ole32.dll!CoInitialize"};
+      "GDI32.DLL!CreateDCW", "GDI32.DLL!DeleteDC", "GDI32.DLL!GetDeviceCaps",
+      "SHELL32.DLL!ShellExecuteExW", "COMCTL32.DLL!InitCommonControlsEx", "OLE32.DLL!CoInitialize"};
   const IMAGE_DATA_DIRECTORY& directory =
       nt_->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
   ASSERT_NE(directory.VirtualAddress, 0u);
   std::set<std::string> imported;
   for (auto* module = At<IMAGE_IMPORT_DESCRIPTOR>(Offset(directory.VirtualAddress));
        module->Name != 0; ++module) {
-    const std::string dll = At<char>(Offset(module->Name));
-    const DWORD thunks = module->OriginalFirstThunk ? module->OriginalFirstThunk
-                                                    : module->FirstThunk;
+    std::string dll = At<char>(Offset(module->Name));
+    for (char& c : dll) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const DWORD thunks =
+        module->OriginalFirstThunk ? module->OriginalFirstThunk : module->FirstThunk;
     for (auto* thunk = At<IMAGE_THUNK_DATA32>(Offset(thunks)); thunk->u1.AddressOfData != 0;
          ++thunk) {
       ASSERT_FALSE(thunk->u1.Ordinal & IMAGE_ORDINAL_FLAG32) << dll << " by ordinal";
@@ -130,8 +129,8 @@ TEST_F(ShippedImage, ImportsOnlyTheSystemFunctionsItUses) {
     }
   }
   for (const std::string& name : imported) EXPECT_TRUE(allowed.count(name)) << name;
-  EXPECT_TRUE(imported.count("KERNEL32.dll!ExitProcess"));
-  EXPECT_TRUE(imported.count("USER32.dll!MessageBoxW"));
+  EXPECT_TRUE(imported.count("KERNEL32.DLL!ExitProcess"));
+  EXPECT_TRUE(imported.count("USER32.DLL!MessageBoxW"));
 }
 
 class ShippedResources : public testing::Test {
@@ -144,7 +143,8 @@ class ShippedResources : public testing::Test {
   void TearDown() override { ::FreeLibrary(module_); }
 
   std::string Resource(LPCWSTR type, LPCWSTR name) const {
-    HRSRC found = ::FindResourceExW(module_, type, name, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    HRSRC found =
+        ::FindResourceExW(module_, type, name, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
     if (found == nullptr) return {};
     const char* data = static_cast<const char*>(::LockResource(::LoadResource(module_, found)));
     return std::string(data, ::SizeofResource(module_, found));
@@ -207,7 +207,8 @@ TEST_F(ShippedResources, IconHasFourSixteenColourBitmaps) {
     EXPECT_EQ(header->biBitCount, 4);
     EXPECT_EQ(header->biCompression, static_cast<DWORD>(BI_RGB));
     const auto* palette = reinterpret_cast<const RGBQUAD*>(icon.data() + 40);
-    const RGBQUAD colours[4] = {{0, 0, 0, 0}, {0, 0, 255, 0}, {128, 128, 128, 0}, {255, 255, 255, 0}};
+    const RGBQUAD colours[4] = {
+        {0, 0, 0, 0}, {0, 0, 255, 0}, {128, 128, 128, 0}, {255, 255, 255, 0}};
     for (int c = 0; c < 16; ++c) {
       const RGBQUAD want = c < 4 ? colours[c] : RGBQUAD{0, 0, 0, 0};
       EXPECT_EQ(std::memcmp(&palette[c], &want, sizeof(want)), 0) << "palette entry " << c;
@@ -303,8 +304,7 @@ TEST_F(ShippedResources, VersionRecordNamesTheProduct) {
 // Asks for version 6 of the common controls and nothing else.
 TEST_F(ShippedResources, ManifestAsksForCommonControlsSix) {
   const std::string manifest = Resource(RT_MANIFEST, MAKEINTRESOURCEW(1));
-  EXPECT_EQ(manifest.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>", 0),
-            0u)
+  EXPECT_EQ(manifest.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>", 0), 0u)
       << "no byte-order mark";
   for (const char* part :
        {"<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">",

@@ -71,7 +71,8 @@ TEST(Text, OwnsABlockSizedToItsText) {
   EXPECT_EQ(memory.requests.back(), 16u + 10u);
   EXPECT_EQ(std::wstring(text.get()), L"C:\\PB35\\");
   EXPECT_EQ(memory.live_blocks(), 1u);
-  text.Assign(memory, nullptr);
+  const wchar_t* none = nullptr;
+  text.Assign(memory, none);
   EXPECT_EQ(text.get(), nullptr);
   EXPECT_EQ(memory.live_blocks(), 0u);
 }
