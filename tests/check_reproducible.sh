@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
-# The same commit builds the same bytes: a second build of the i686 launcher in another folder
-# must equal the shipped one.
+# The same sources build the same bytes: a second build of the i686 launcher in another folder,
+# with the shipped image's time stamp, must equal the shipped one.
 set -euo pipefail
 root=$1
 shipped=$2
+stamp=$(python3 -c '
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+pe = struct.unpack_from("<I", data, 0x3C)[0]
+print(struct.unpack_from("<I", data, pe + 8)[0])' "$shipped")
 second=$(mktemp -d)
 trap 'rm -rf "$second"' EXIT
 cmake -S "$root" -B "$second" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686.cmake" \
-  -DCMAKE_BUILD_TYPE=MinSizeRel -DBUILD_TESTING=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE=MinSizeRel -DBUILD_TESTING=OFF -DLAUNCHER_EPOCH="$stamp" >/dev/null
 cmake --build "$second" --target launcher -j2 >/dev/null
 if cmp "$shipped" "$second/bin/PBLaunch.exe"; then
   echo "1 passed, 0 failed"
