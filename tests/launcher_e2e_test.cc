@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "launch/config_templates.h"
+#include "scratch_folder.h"
 
 namespace launcher_test {
 namespace {
@@ -30,54 +31,6 @@ std::wstring BinFolder() {
   ::GetModuleFileNameW(nullptr, self, MAX_PATH);
   std::wstring path = self;
   return path.substr(0, path.rfind(L'\\') + 1);
-}
-
-void RemoveTree(const std::wstring& folder) {
-  WIN32_FIND_DATAW entry;
-  HANDLE search = ::FindFirstFileW((folder + L"*").c_str(), &entry);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = entry.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring path = folder + name;
-      ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(path + L"\\");
-      } else {
-        ::DeleteFileW(path.c_str());
-      }
-    } while (::FindNextFileW(search, &entry));
-    ::FindClose(search);
-  }
-  ::RemoveDirectoryW(folder.c_str());
-  ::DeleteFileW(folder.substr(0, folder.size() - 1).c_str());  // when staged as a file
-}
-
-std::string ReadBytes(const std::wstring& path) {
-  std::string bytes;
-  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  char buffer[65536];
-  DWORD got = 0;
-  while (::ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
-    bytes.append(buffer, got);
-  }
-  ::CloseHandle(file);
-  return bytes;
-}
-
-void WriteBytes(const std::wstring& path, const std::string& bytes) {
-  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  DWORD written = 0;
-  ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  ::CloseHandle(file);
-}
-
-bool Exists(const std::wstring& path) {
-  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // One message box as the user saw it.
@@ -296,26 +249,32 @@ TEST_F(Launcher, ArgumentsChangeNothing) {
 
 // Each failure is one plain OK box captioned "ERROR!", and nothing is written or started.
 TEST_F(Launcher, MissingPiecesAreReportedInOneBox) {
+  enum Staged { kNothing, kEmptyFolder, kDosbox };
   const struct {
     const char* name;
-    bool first, second, pbFolder, pbAsFile;
+    Staged first, second;
+    bool pbFolder, pbAsFile;
     std::wstring message;
   } cases[] = {
-      {"neither folder", false, false, true, false, kDosboxMissing},
-      {"first folder without DOSBox.exe", false, true, true, false, kDosboxMissing},
-      {"no PowerBasic folder", true, false, false, false, kPbMissing},
-      {"PowerBasic folder is a file", true, false, false, true, kPbMissing},
+      {"neither folder", kNothing, kNothing, true, false, kDosboxMissing},
+      {"first folder without DOSBox.exe", kEmptyFolder, kDosbox, true, false, kDosboxMissing},
+      {"no PowerBasic folder", kDosbox, kNothing, false, false, kPbMissing},
+      {"PowerBasic folder is a file", kDosbox, kNothing, false, true, kPbMissing},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     CleanUp();
-    if (c.first) StageDosbox(kFirstFolder);
-    if (c.second) StageDosbox(kSecondFolder);
-    if (std::string(c.name) == "first folder without DOSBox.exe") {
-      ASSERT_TRUE(::CreateDirectoryW(kFirstFolder.c_str(), nullptr));
+    for (const auto& [staged, folder] :
+         {std::pair{c.first, kFirstFolder}, {c.second, kSecondFolder}}) {
+      if (staged == kDosbox) StageDosbox(folder);
+      if (staged == kEmptyFolder) {
+        ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+      }
     }
     if (c.pbFolder) StagePbFolder();
-    if (c.pbAsFile) WriteBytes(L"C:\\PB35", "not a folder");
+    if (c.pbAsFile) {
+      ASSERT_TRUE(WriteBytes(L"C:\\PB35", "not a folder"));
+    }
     const LauncherRun run = RunLauncher();
     EXPECT_EQ(run.exitCode, 0u);
     ASSERT_EQ(run.boxes.size(), 1u);
@@ -334,7 +293,7 @@ TEST_F(Launcher, ExistingConfigIsLeftAlone) {
   StageDosbox(kFirstFolder);
   StagePbFolder();
   for (const std::string& content : {std::string(), std::string("[sdl]\r\nfullscreen=true\r\n")}) {
-    WriteBytes(kConfig, content);
+    ASSERT_TRUE(WriteBytes(kConfig, content));
     const LauncherRun run = RunLauncher();
     EXPECT_TRUE(run.boxes.empty());
     EXPECT_EQ(ReadBytes(kConfig), content);
@@ -346,7 +305,7 @@ TEST_F(Launcher, ExistingConfigIsLeftAlone) {
 TEST_F(Launcher, ConfigHeldOpenByAnotherProgramIsLeftAlone) {
   StageDosbox(kFirstFolder);
   StagePbFolder();
-  WriteBytes(kConfig, "mine");
+  ASSERT_TRUE(WriteBytes(kConfig, "mine"));
   HANDLE held = ::CreateFileW(kConfig.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   const LauncherRun run = RunLauncher();
