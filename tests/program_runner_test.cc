@@ -56,14 +56,14 @@ const bool kIsChild = [] {
     std::string data = ReadToEnd(::GetStdHandle(STD_INPUT_HANDLE));
     report += L"input=" + std::wstring(data.begin(), data.end()) + L"\n";
   }
-  MakeFile(setting + mode.size() + 1,
-           std::string(reinterpret_cast<const char*>(report.data()), report.size() * 2));
+  WriteBytes(setting + mode.size() + 1,
+             std::string(reinterpret_cast<const char*>(report.data()), report.size() * 2));
   ::ExitProcess(0);
 }();
 
 // Read once the child has ended.
 Report ReadReport(const std::wstring& path) {
-  std::string bytes = ReadWhole(path);
+  std::string bytes = ReadBytes(path);
   std::wistringstream lines(
       std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2));
   Report report;
@@ -140,8 +140,8 @@ class ProgramRunner : public testing::Test {
     seen = {};
     shell = {};
     // Wine lets go of an ended child's working folder a moment later.
-    for (int attempt = 0; attempt < 50 && Exists(scratch_.path()); ++attempt, ::Sleep(100))
-      RemoveTree(scratch_.path());
+    for (int attempt = 0; attempt < 50 && Exists(scratch_.path); ++attempt, ::Sleep(100))
+      RemoveTree(scratch_.path);
   }
 
   // The next program started reports as a child in `mode`.
@@ -311,7 +311,7 @@ TEST_F(ProgramRunner, OpensADocumentThroughTheShell) {
   ::RegSetValueW(HKEY_CLASSES_ROOT, L".pbtest", REG_SZ, L"PbRunnerTest.Document", 0);
   ::RegSetValueW(HKEY_CLASSES_ROOT, L"PbRunnerTest.Document\\shell\\open\\command", REG_SZ,
                  command.c_str(), 0);
-  MakeFile(document, "");
+  WriteBytes(document, "");
   ExpectChild(L"");
   ProgramRecord* record =
       Kept(StartProgram(document.c_str(), nullptr, nullptr, RUN_KEEP | RUN_WAIT));
@@ -322,7 +322,7 @@ TEST_F(ProgramRunner, OpensADocumentThroughTheShell) {
   EXPECT_EQ(::WaitForSingleObject(record->process, 0), WAIT_OBJECT_0) << "waited for";
   Report report = WaitForChild(record->process);
   EXPECT_EQ(report[L"cmd"], Quoted(Child()) + L" " + Quoted(document));
-  EXPECT_EQ(report[L"cwd"], scratch_.path());
+  EXPECT_EQ(report[L"cwd"], scratch_.path);
 }
 
 // Out of memory for the command line, then for the record (the program then runs on): 0, and
