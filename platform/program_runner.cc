@@ -192,8 +192,6 @@ uintptr_t StartProgramFrom(const wchar_t* program, const wchar_t* parameters,
     if (inputFromSource) {
       startup.hStdInput = ends.stdinRead;
       startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
-      inheritHandles = TRUE;
-      creationFlags &= ~CREATE_NEW_CONSOLE;
     } else {
       ends.stdinRead = nullptr;
     }
@@ -203,8 +201,6 @@ uintptr_t StartProgramFrom(const wchar_t* program, const wchar_t* parameters,
     startup.hStdInput = ends.stdinRead;
     startup.dwFlags |= STARTF_USESTDHANDLES;
     MakeNonInheritable(ends.stdinWrite);
-    inheritHandles = TRUE;
-    creationFlags &= ~CREATE_NEW_CONSOLE;
   }
 
   // Standard output and error go to pipes only for a program the caller keeps.
@@ -214,21 +210,20 @@ uintptr_t StartProgramFrom(const wchar_t* program, const wchar_t* parameters,
       startup.hStdOutput = ends.stdoutWrite;
       startup.dwFlags |= STARTF_USESTDHANDLES;
       MakeNonInheritable(ends.stdoutRead);
-      creationFlags &= ~CREATE_NEW_CONSOLE;
-      inheritHandles = TRUE;
     }
     if ((flags & RUN_STDERR_PIPE) != 0 &&
         MakePipe(ends.stderrRead, ends.stderrWrite, inheritable)) {
       startup.hStdError = ends.stderrWrite;
       startup.dwFlags |= STARTF_USESTDHANDLES;
       MakeNonInheritable(ends.stderrRead);
-      creationFlags &= ~CREATE_NEW_CONSOLE;
-      inheritHandles = TRUE;
     }
   }
 
-  // Once any stream is given, the program gets all three: ours where no pipe was made.
+  // Once any stream is given, the program inherits its ends, needs no console of its own even
+  // when hidden, and gets all three streams: ours where no pipe was made.
   if ((startup.dwFlags & STARTF_USESTDHANDLES) != 0) {
+    inheritHandles = TRUE;
+    creationFlags &= ~CREATE_NEW_CONSOLE;
     if (startup.hStdInput == nullptr) startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
     if (startup.hStdOutput == nullptr) startup.hStdOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
     if (startup.hStdError == nullptr) startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
