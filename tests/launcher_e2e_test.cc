@@ -1,9 +1,9 @@
 // The whole launcher, run as a user would start it, in the test session's Wine prefix whose
-// C: drive is laid out for each case. A recorder program stands in for DOSBox.exe.
+// C: drive is laid out for each case. A recorder program stands in for DOSBox.exe: it writes
+// report-<pid>.txt beside itself and lingers until the test releases it.
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -13,70 +13,42 @@
 namespace launcher_test {
 namespace {
 
-const std::wstring kFirstFolder = L"C:\\Program Files\\DOSBox-0.74\\";
-const std::wstring kSecondFolder = L"C:\\Program Files (x86)\\DOSBox-0.74\\";
+const std::wstring kFirst = L"C:\\Program Files\\DOSBox-0.74\\";
+const std::wstring kSecond = L"C:\\Program Files (x86)\\DOSBox-0.74\\";
 const std::wstring kPbFolder = L"C:\\PB35\\";
 const std::wstring kConfig = kPbFolder + L"dosbox.conf";
-const std::wstring kParameters =
-    L" \"C:\\PB35\\PB.exe\" -noconsole -exit -conf \"C:\\PB35\\dosbox.conf\" ";
-
-const std::wstring kDosboxMissing = L"Unable to locate the DOSBox or it is not installed.";
-const std::wstring kPbMissing = L"Unable to locate the PowerBasic folder, \"C:\\PB35\\\".";
-const std::wstring kConfigNotWritten = L"Unable to write DOSBox configuration file to disk.";
-// The stand-in DOSBox lingers until this event is set.
-constexpr wchar_t kReleaseEvent[] = L"PBLaunchTestReleaseDosbox";
+const wchar_t kDosboxMissing[] = L"Unable to locate the DOSBox or it is not installed.";
+const wchar_t kPbMissing[] = L"Unable to locate the PowerBasic folder, \"C:\\PB35\\\".";
+const wchar_t kConfigNotWritten[] = L"Unable to write DOSBox configuration file to disk.";
 
 std::wstring BinFolder() {
   wchar_t self[MAX_PATH] = {};
   ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring path = self;
+  const std::wstring path = self;
   return path.substr(0, path.rfind(L'\\') + 1);
 }
 
-// One message box as the user saw it.
-struct Box {
-  std::wstring caption;
-  std::wstring text;
-  int buttons = 0;
-  int icons = 0;
-};
-
-BOOL CALLBACK CountControls(HWND child, LPARAM parameter) {
-  auto* box = reinterpret_cast<Box*>(parameter);
-  wchar_t kind[64] = {};
-  ::GetClassNameW(child, kind, 64);
-  if (!::IsWindowVisible(child)) return TRUE;
-  if (lstrcmpiW(kind, L"Button") == 0) ++box->buttons;
-  const LONG style = ::GetWindowLongW(child, GWL_STYLE);
-  // Wine keeps an icon control in every box; only one that holds an icon shows one.
-  if (lstrcmpiW(kind, L"Static") == 0 && (style & SS_TYPEMASK) == SS_ICON &&
-      ::SendMessageW(child, STM_GETICON, 0, 0) != 0) {
-    ++box->icons;
+// One message box as the user saw it: caption, text, visible buttons, shown icons.
+std::wstring ReadBox(HWND box) {
+  wchar_t caption[256] = {}, text[512] = {};
+  ::GetWindowTextW(box, caption, 256);
+  ::GetDlgItemTextW(box, 0xFFFF, text, 512);  // the text control of a message box
+  int buttons = 0, icons = 0;
+  for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    wchar_t kind[64] = {};
+    ::GetClassNameW(child, kind, 64);
+    if (!::IsWindowVisible(child)) continue;
+    buttons += lstrcmpiW(kind, L"Button") == 0;
+    // Wine keeps an icon control in every box; only one that holds an icon answers.
+    icons += ::SendMessageW(child, STM_GETICON, 0, 0) != 0;
   }
-  return TRUE;
-}
-
-struct BoxSearch {
-  DWORD processId;
-  HWND found;
-};
-
-BOOL CALLBACK FindBox(HWND window, LPARAM parameter) {
-  auto* search = reinterpret_cast<BoxSearch*>(parameter);
-  DWORD owner = 0;
-  ::GetWindowThreadProcessId(window, &owner);
-  wchar_t kind[64] = {};
-  ::GetClassNameW(window, kind, 64);
-  if (owner == search->processId && ::IsWindowVisible(window) && std::wstring(kind) == L"#32770") {
-    search->found = window;
-    return FALSE;
-  }
-  return TRUE;
+  return std::wstring(caption) + L"|" + text + L"|buttons " + std::to_wstring(buttons) +
+         L"|icons " + std::to_wstring(icons);
 }
 
 struct LauncherRun {
   DWORD exitCode = 0xDEAD;
-  std::vector<Box> boxes;
+  std::vector<std::wstring> boxes;
 };
 
 // Starts the launcher, reads and closes every box it shows, and waits for it to end.
@@ -94,19 +66,16 @@ LauncherRun RunLauncher(const std::wstring& arguments = L"") {
   ::CloseHandle(process.hThread);
   for (int tick = 0; tick < 600; ++tick) {
     if (::WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0) break;
-    BoxSearch search = {process.dwProcessId, nullptr};
-    ::EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
-    if (search.found == nullptr) continue;
-    Box box;
-    wchar_t text[512] = {};
-    ::GetWindowTextW(search.found, text, 512);
-    box.caption = text;
-    ::GetDlgItemTextW(search.found, 0xFFFF, text, 512);  // the text control of a message box
-    box.text = text;
-    ::EnumChildWindows(search.found, CountControls, reinterpret_cast<LPARAM>(&box));
-    run.boxes.push_back(box);
-    ::PostMessageW(search.found, WM_COMMAND, IDOK, 0);
-    while (::IsWindow(search.found)) ::Sleep(20);
+    HWND box = nullptr;
+    DWORD owner = 0;
+    while ((box = ::FindWindowExW(nullptr, box, L"#32770", nullptr)) != nullptr) {
+      ::GetWindowThreadProcessId(box, &owner);
+      if (owner == process.dwProcessId && ::IsWindowVisible(box)) break;
+    }
+    if (box == nullptr) continue;
+    run.boxes.push_back(ReadBox(box));
+    ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+    while (::IsWindow(box)) ::Sleep(20);
   }
   if (::WaitForSingleObject(process.hProcess, 0) != WAIT_OBJECT_0) {
     ADD_FAILURE() << "the launcher did not end";
@@ -117,42 +86,31 @@ LauncherRun RunLauncher(const std::wstring& arguments = L"") {
   return run;
 }
 
-using Report = std::map<std::wstring, std::wstring>;
-
-// The reports of the DOSBox stand-ins started from `folder`, waiting for `count` of them.
-std::vector<Report> Reports(const std::wstring& folder, size_t count) {
-  std::vector<Report> reports;
+// The reports of the stand-ins started from `folder`, waiting for `count` of them.
+std::vector<std::wstring> Reports(const std::wstring& folder, size_t count) {
+  std::vector<std::wstring> reports;
   for (int tick = 0; tick < 200; ++tick) {
     reports.clear();
     WIN32_FIND_DATAW entry;
     HANDLE search = ::FindFirstFileW((folder + L"report-*.txt").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        const std::string bytes = ReadBytes(folder + entry.cFileName);
-        std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
-        Report report;
-        size_t start = 0;
-        for (size_t end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1) {
-          const std::wstring line = text.substr(start, end - start);
-          const size_t equals = line.find(L'=');
-          report[line.substr(0, equals)] = line.substr(equals + 1);
-        }
-        reports.push_back(report);
-      } while (::FindNextFileW(search, &entry));
-      ::FindClose(search);
+    for (bool more = search != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(search, &entry)) {
+      const std::string bytes = ReadBytes(folder + entry.cFileName);
+      reports.emplace_back(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
     }
+    if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
     if (reports.size() >= count) break;
     ::Sleep(50);
   }
   return reports;
 }
 
-bool StillRunning(const Report& report) {
-  HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, std::stoul(report.at(L"pid")));
-  if (process == nullptr) return false;
-  const bool running = ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-  ::CloseHandle(process);
-  return running;
+// Waits up to `milliseconds` for the stand-in that wrote `report` to end.
+DWORD WaitForStandIn(const std::wstring& report, DWORD milliseconds) {
+  const DWORD pid = std::stoul(report.substr(report.find(L"\npid=") + 5));
+  HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
+  const DWORD result = process ? ::WaitForSingleObject(process, milliseconds) : WAIT_FAILED;
+  if (process) ::CloseHandle(process);
+  return result;
 }
 
 std::string ExpectedConfig() {
@@ -163,201 +121,134 @@ std::string ExpectedConfig() {
   return text;
 }
 
+enum Dosbox { kNone, kEmptyFolder, kDosbox };
+// What C:\PB35 is, and what dosbox.conf in it is.
+enum Pb { kNoPb, kPbFile, kPbEmpty, kConfigEmpty, kConfigMine, kConfigHeld, kConfigFolder };
+const char kMine[] = "[sdl]\r\nfullscreen=true\r\n";
+const char kRendered[] = "the text for this screen";
+
 class Launcher : public testing::Test {
  protected:
-  void SetUp() override {
-    ReleaseStandIns();  // any left from an earlier, interrupted run
-    release_ = ::CreateEventW(nullptr, TRUE, FALSE, kReleaseEvent);
-  }
-  void TearDown() override {
-    ReleaseStandIns();
-    ::CloseHandle(release_);
-  }
+  void SetUp() override { Clear(); }
+  void TearDown() override { Clear(); }
   // Lets every stand-in go and waits for it, then empties the C: drive of what a case laid out.
-  static void ReleaseStandIns() {
-    HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, kReleaseEvent);
+  static void Clear() {
+    HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, L"PBLaunchTestReleaseDosbox");
     ::SetEvent(release);
-    for (const auto* folder : {&kFirstFolder, &kSecondFolder}) {
-      for (const Report& report : Reports(*folder, 0)) {
-        HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, std::stoul(report.at(L"pid")));
-        if (process != nullptr) {
-          ::WaitForSingleObject(process, 10000);
-          ::CloseHandle(process);
-        }
-      }
+    for (const std::wstring& folder : {kFirst, kSecond}) {
+      for (const std::wstring& report : Reports(folder, 0)) WaitForStandIn(report, 10000);
+      RemoveTree(folder);
     }
     ::ResetEvent(release);
     ::CloseHandle(release);
-    CleanUp();
-  }
-  static void CleanUp() {
-    RemoveTree(kFirstFolder);
-    RemoveTree(kSecondFolder);
     RemoveTree(kPbFolder);
   }
-  static void StageDosbox(const std::wstring& folder) {
-    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
-    ASSERT_TRUE(::CopyFileW((BinFolder() + L"dosbox_recorder.exe").c_str(),
-                            (folder + L"DOSBox.exe").c_str(), FALSE));
+  // Lays out the two DOSBox folders and C:\PB35 as a case asks.
+  static void Stage(Dosbox first, Dosbox second, Pb pb) {
+    bool ok = true;
+    for (const auto& [staged, folder] : {std::pair{first, kFirst}, {second, kSecond}}) {
+      if (staged != kNone) ok &= ::CreateDirectoryW(folder.c_str(), nullptr) != 0;
+      if (staged == kDosbox) {
+        ok &= ::CopyFileW((BinFolder() + L"dosbox_recorder.exe").c_str(),
+                          (folder + L"DOSBox.exe").c_str(), FALSE) != 0;
+      }
+    }
+    if (pb == kPbFile) ok &= WriteBytes(L"C:\\PB35", "not a folder");
+    if (pb >= kPbEmpty) ok &= ::CreateDirectoryW(kPbFolder.c_str(), nullptr) != 0;
+    if (pb == kConfigEmpty) ok &= WriteBytes(kConfig, "");
+    if (pb == kConfigMine || pb == kConfigHeld) ok &= WriteBytes(kConfig, kMine);
+    if (pb == kConfigFolder) ok &= ::CreateDirectoryW(kConfig.c_str(), nullptr) != 0;
+    ASSERT_TRUE(ok) << "could not lay out the case";
   }
-  static void StagePbFolder() { ASSERT_TRUE(::CreateDirectoryW(kPbFolder.c_str(), nullptr)); }
-
-  // The launcher ended with 0 before the stand-in DOSBox, which got the expected start.
-  static void ExpectDosboxStarted(const std::wstring& folder, const LauncherRun& run) {
-    EXPECT_EQ(run.exitCode, 0u);
-    const std::vector<Report> reports = Reports(folder, 1);
-    ASSERT_EQ(reports.size(), 1u);
-    const Report& report = reports[0];
-    EXPECT_EQ(report.at(L"commandline"), L"\"" + folder + L"DOSBox.exe\" " + kParameters);
-    EXPECT_EQ(report.at(L"flags"), std::to_wstring(STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES));
-    EXPECT_EQ(report.at(L"show"), std::to_wstring(SW_SHOWNORMAL));
-    EXPECT_EQ(report.at(L"stdin"), L"pipe");
-    EXPECT_TRUE(StillRunning(report)) << "the launcher should not wait for DOSBox";
-  }
-
-  HANDLE release_ = nullptr;
 };
 
-TEST_F(Launcher, FirstFolderWritesTheConfigAndStartsDosbox) {
-  StageDosbox(kFirstFolder);
-  StageDosbox(kSecondFolder);
-  StagePbFolder();
-  const LauncherRun run = RunLauncher();
-  EXPECT_TRUE(run.boxes.empty());
-  ExpectDosboxStarted(kFirstFolder, run);
-  EXPECT_TRUE(Reports(kSecondFolder, 0).empty());
-  EXPECT_EQ(ReadBytes(kConfig), ExpectedConfig());
-  EXPECT_FALSE(Exists(kPbFolder + L"PB.exe")) << "PB.exe is DOSBox's to find";
-}
-
-TEST_F(Launcher, OnlyTheSecondFolderIsUsedWhenTheFirstIsMissing) {
-  StageDosbox(kSecondFolder);
-  StagePbFolder();
-  const LauncherRun run = RunLauncher();
-  EXPECT_TRUE(run.boxes.empty());
-  ExpectDosboxStarted(kSecondFolder, run);
-}
-
-TEST_F(Launcher, ArgumentsChangeNothing) {
-  StageDosbox(kFirstFolder);
-  StagePbFolder();
-  const LauncherRun run = RunLauncher(L" /x --help C:\\elsewhere \"two words\"");
-  EXPECT_TRUE(run.boxes.empty());
-  ExpectDosboxStarted(kFirstFolder, run);
-  EXPECT_EQ(ReadBytes(kConfig), ExpectedConfig());
-}
-
-// Each failure is one plain OK box captioned "ERROR!", and nothing is written or started.
-TEST_F(Launcher, MissingPiecesAreReportedInOneBox) {
-  enum Staged { kNothing, kEmptyFolder, kDosbox };
+// Every path of the launch sequence, staged for real. Whatever happens, the launcher ends with
+// 0, and a DOSBox it started is still running: it does not wait for it.
+TEST_F(Launcher, EveryPathOfTheLaunchSequence) {
   const struct {
     const char* name;
-    Staged first, second;
-    bool pbFolder, pbAsFile;
-    std::wstring message;
+    Dosbox first, second;
+    Pb pb;
+    const wchar_t* arguments;
+    const wchar_t* box;           // the one message shown, if any
+    const std::wstring* started;  // the folder DOSBox started from, if any
+    const char* config;           // dosbox.conf afterwards, if a file
   } cases[] = {
-      {"neither folder", kNothing, kNothing, true, false, kDosboxMissing},
-      {"first folder without DOSBox.exe", kEmptyFolder, kDosbox, true, false, kDosboxMissing},
-      {"no PowerBasic folder", kDosbox, kNothing, false, false, kPbMissing},
-      {"PowerBasic folder is a file", kDosbox, kNothing, false, true, kPbMissing},
+      {"first folder, no PB.exe", kDosbox, kDosbox, kPbEmpty, L"", nullptr, &kFirst, kRendered},
+      {"only the (x86) folder", kNone, kDosbox, kPbEmpty, L"", nullptr, &kSecond, kRendered},
+      {"first folder without DOSBox.exe", kEmptyFolder, kDosbox, kPbEmpty, L"", kDosboxMissing,
+       nullptr, nullptr},
+      {"neither folder", kNone, kNone, kPbEmpty, L"", kDosboxMissing, nullptr, nullptr},
+      {"no C:\\PB35", kDosbox, kNone, kNoPb, L"", kPbMissing, nullptr, nullptr},
+      {"C:\\PB35 a file", kDosbox, kNone, kPbFile, L"", kPbMissing, nullptr, nullptr},
+      {"dosbox.conf empty", kDosbox, kNone, kConfigEmpty, L"", nullptr, &kFirst, ""},
+      {"dosbox.conf the user's", kDosbox, kNone, kConfigMine, L"", nullptr, &kFirst, kMine},
+      {"dosbox.conf held open", kDosbox, kNone, kConfigHeld, L"", nullptr, &kFirst, kMine},
+      {"dosbox.conf a folder", kDosbox, kNone, kConfigFolder, L"", kConfigNotWritten, &kFirst,
+       nullptr},
+      {"arguments change nothing", kDosbox, kNone, kPbEmpty, L" /x --help C:\\x \"two words\"",
+       nullptr, &kFirst, kRendered},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    CleanUp();
-    for (const auto& [staged, folder] :
-         {std::pair{c.first, kFirstFolder}, {c.second, kSecondFolder}}) {
-      if (staged == kDosbox) StageDosbox(folder);
-      if (staged == kEmptyFolder) {
-        ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
-      }
-    }
-    if (c.pbFolder) StagePbFolder();
-    if (c.pbAsFile) {
-      ASSERT_TRUE(WriteBytes(L"C:\\PB35", "not a folder"));
-    }
-    const LauncherRun run = RunLauncher();
+    Clear();
+    Stage(c.first, c.second, c.pb);
+    // Held by this process without sharing: creating the file fails, but it is there.
+    HANDLE held = c.pb != kConfigHeld ? INVALID_HANDLE_VALUE
+                                      : ::CreateFileW(kConfig.c_str(), GENERIC_READ, 0, nullptr,
+                                                      OPEN_EXISTING, 0, nullptr);
+    const LauncherRun run = RunLauncher(c.arguments);
+    if (held != INVALID_HANDLE_VALUE) ::CloseHandle(held);
     EXPECT_EQ(run.exitCode, 0u);
-    ASSERT_EQ(run.boxes.size(), 1u);
-    EXPECT_EQ(run.boxes[0].caption, L"ERROR!");
-    EXPECT_EQ(run.boxes[0].text, c.message);
-    EXPECT_EQ(run.boxes[0].buttons, 1);
-    EXPECT_EQ(run.boxes[0].icons, 0);
-    EXPECT_TRUE(Reports(kFirstFolder, 0).empty());
-    EXPECT_TRUE(Reports(kSecondFolder, 0).empty());
-    EXPECT_FALSE(Exists(kConfig));
+    EXPECT_EQ(run.boxes, c.box
+                             ? std::vector{L"ERROR!|" + std::wstring(c.box) + L"|buttons 1|icons 0"}
+                             : std::vector<std::wstring>{});
+    const std::vector<std::wstring> first = Reports(kFirst, c.started == &kFirst);
+    const std::vector<std::wstring> second = Reports(kSecond, c.started == &kSecond);
+    ASSERT_EQ(first.size() + second.size(), c.started ? 1u : 0u);
+    if (c.started) {
+      const std::wstring& report = first.empty() ? second[0] : first[0];
+      // Shown normally, its standard input a pipe (the flags are those two).
+      EXPECT_EQ(report.substr(0, report.find(L"\ncwd=")),
+                L"commandline=\"" + *c.started +
+                    L"DOSBox.exe\"  \"C:\\PB35\\PB.exe\" -noconsole -exit -conf "
+                    L"\"C:\\PB35\\dosbox.conf\" \nflags=" +
+                    std::to_wstring(STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES) + L"\nshow=" +
+                    std::to_wstring(SW_SHOWNORMAL) + L"\nstdin=pipe");
+      EXPECT_EQ(WaitForStandIn(report, 0), WAIT_TIMEOUT)
+          << "the launcher should not wait for DOSBox";
+    }
+    const DWORD attributes = ::GetFileAttributesW(kConfig.c_str());
+    if (c.config == nullptr) {
+      EXPECT_TRUE(attributes == INVALID_FILE_ATTRIBUTES || attributes & FILE_ATTRIBUTE_DIRECTORY);
+    } else {
+      EXPECT_EQ(ReadBytes(kConfig), c.config == kRendered ? ExpectedConfig() : c.config);
+    }
   }
-}
-
-// A configuration the user already has is never read or rewritten, whatever its size.
-TEST_F(Launcher, ExistingConfigIsLeftAlone) {
-  StageDosbox(kFirstFolder);
-  StagePbFolder();
-  for (const std::string& content : {std::string(), std::string("[sdl]\r\nfullscreen=true\r\n")}) {
-    ASSERT_TRUE(WriteBytes(kConfig, content));
-    const LauncherRun run = RunLauncher();
-    EXPECT_TRUE(run.boxes.empty());
-    EXPECT_EQ(ReadBytes(kConfig), content);
-  }
-  EXPECT_EQ(Reports(kFirstFolder, 2).size(), 2u);
-}
-
-// Held open by another program without sharing, the file is still there: left alone too.
-TEST_F(Launcher, ConfigHeldOpenByAnotherProgramIsLeftAlone) {
-  StageDosbox(kFirstFolder);
-  StagePbFolder();
-  ASSERT_TRUE(WriteBytes(kConfig, "mine"));
-  HANDLE held = ::CreateFileW(kConfig.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  const LauncherRun run = RunLauncher();
-  ::CloseHandle(held);
-  EXPECT_TRUE(run.boxes.empty());
-  ExpectDosboxStarted(kFirstFolder, run);
-  EXPECT_EQ(ReadBytes(kConfig), "mine");
-}
-
-TEST_F(Launcher, ConfigThatCannotBeWrittenIsReportedAndDosboxStillStarts) {
-  StageDosbox(kFirstFolder);
-  StagePbFolder();
-  ASSERT_TRUE(::CreateDirectoryW(kConfig.c_str(), nullptr));
-  const LauncherRun run = RunLauncher();
-  ASSERT_EQ(run.boxes.size(), 1u);
-  EXPECT_EQ(run.boxes[0].caption, L"ERROR!");
-  EXPECT_EQ(run.boxes[0].text, kConfigNotWritten);
-  ExpectDosboxStarted(kFirstFolder, run);
 }
 
 // There is no single-instance guard: a second launcher starts a second DOSBox.
 TEST_F(Launcher, SecondLauncherStartsAnotherDosbox) {
-  StageDosbox(kFirstFolder);
-  StagePbFolder();
-  const LauncherRun first = RunLauncher();
-  ASSERT_EQ(Reports(kFirstFolder, 1).size(), 1u);
-  const LauncherRun second = RunLauncher();
-  EXPECT_EQ(first.exitCode, 0u);
-  EXPECT_EQ(second.exitCode, 0u);
-  const std::vector<Report> reports = Reports(kFirstFolder, 2);
+  Stage(kDosbox, kNone, kPbEmpty);
+  EXPECT_EQ(RunLauncher().exitCode, 0u);
+  EXPECT_EQ(RunLauncher().exitCode, 0u);
+  const std::vector<std::wstring> reports = Reports(kFirst, 2);
   ASSERT_EQ(reports.size(), 2u);
-  EXPECT_TRUE(StillRunning(reports[0]));
-  EXPECT_TRUE(StillRunning(reports[1]));
+  for (const std::wstring& report : reports) EXPECT_EQ(WaitForStandIn(report, 0), WAIT_TIMEOUT);
 }
 
-// Run once in each test session: the text follows the height of the session's X screen.
+// Run once in each test session: the text follows the height of the session's X screen, which
+// the session also names.
 TEST_F(Launcher, ConfigFollowsTheScreenHeight) {
-  StageDosbox(kFirstFolder);
-  StagePbFolder();
-  const LauncherRun run = RunLauncher();
-  EXPECT_TRUE(run.boxes.empty());
+  Stage(kDosbox, kNone, kPbEmpty);
+  EXPECT_TRUE(RunLauncher().boxes.empty());
   const std::string written = ReadBytes(kConfig);
   EXPECT_EQ(written, ExpectedConfig());
-  // Each session names the screen size it was started with.
-  wchar_t expected[32] = {};
-  if (::GetEnvironmentVariableW(L"LAUNCHER_EXPECTED_RESOLUTION", expected, 32) > 0) {
-    const std::string line =
-        "\r\nfullresolution=" + std::string(expected, expected + lstrlenW(expected)) + "\r\n";
+  char expected[32] = {};
+  if (::GetEnvironmentVariableA("LAUNCHER_EXPECTED_RESOLUTION", expected, 32) > 0) {
+    const std::string line = std::string("\r\nfullresolution=") + expected + "\r\n";
     EXPECT_NE(written.find(line), std::string::npos) << line;
   }
-  std::printf("screen height %d: %s, %zu bytes\n", ::GetSystemMetrics(SM_CYSCREEN),
-              launcher::SelectTemplate(::GetSystemMetrics(SM_CYSCREEN)).resolution, written.size());
 }
 
 }  // namespace
