@@ -1,11 +1,10 @@
-// A scripted stand-in for the Windows services: probe answers, a display height and file
-// results are set by the test, and every call is recorded as one readable line.
+// A scripted stand-in for the Windows services: the test sets probe answers, the display
+// height and file results; every call is recorded as one line, texts in brackets.
 #ifndef TESTS_FAKE_PLATFORM_H_
 #define TESTS_FAKE_PLATFORM_H_
 
 #include <cstdlib>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -14,37 +13,18 @@
 
 namespace launcher_test {
 
-// Text memory that, like the text heap, is released whole when it goes away. It can be
-// told to refuse requests to test running out of memory.
-class TrackingTextMemory final : public launcher::TextMemory {
- public:
-  ~TrackingTextMemory() {
-    for (void* block : live_) std::free(block);
-  }
+// Text memory over malloc that records the sizes asked for and can be told to refuse.
+struct TrackingTextMemory final : launcher::TextMemory {
   void* Allocate(size_t bytes) override { return Reallocate(nullptr, bytes); }
   void* Reallocate(void* block, size_t bytes) override {
     requests.push_back(bytes);
-    if (refuse) return nullptr;
-    void* moved = std::realloc(block, bytes);
-    live_.erase(block);
-    live_.insert(moved);
-    return moved;
+    return refuse ? nullptr : std::realloc(block, bytes);
   }
-  void Free(void* block) override {
-    live_.erase(block);
-    std::free(block);
-  }
-  size_t live_blocks() const { return live_.size(); }
+  void Free(void* block) override { std::free(block); }
 
-  std::vector<size_t> requests;  // sizes asked for, in order
+  std::vector<size_t> requests;
   bool refuse = false;
-
- private:
-  std::set<void*> live_;
 };
-
-// A text as a log line shows it; null texts must not crash the log.
-inline std::wstring Shown(const wchar_t* text) { return text == nullptr ? L"(null)" : text; }
 
 class FakePlatform final : public launcher::PlatformServices {
  public:
@@ -52,44 +32,31 @@ class FakePlatform final : public launcher::PlatformServices {
   ~FakePlatform() { area_.Release(); }
 
   int64_t ProbePath(const wchar_t* path) override {
-    calls.push_back(L"ProbePath " + Shown(path));
-    auto found = probes.find(Shown(path));
-    return found == probes.end() ? launcher::PATH_ABSENT : found->second;
+    auto found = probes.find(path != nullptr ? path : L"");
+    return Record(found == probes.end() ? launcher::PATH_ABSENT : found->second, L"ProbePath",
+                  path);
   }
-  int32_t ExamineDisplays() override {
-    calls.push_back(L"ExamineDisplays");
-    return 1;
-  }
+  int32_t ExamineDisplays() override { return Record(1, L"ExamineDisplays"); }
   int32_t DisplayHeight(int32_t index) override {
-    calls.push_back(L"DisplayHeight " + std::to_wstring(index));
-    return index == 0 ? displayHeight : 0;
+    return Record(index == 0 ? displayHeight : 0, L"DisplayHeight", index);
   }
   intptr_t CreateOutputFile(launcher::FileNumber number, const wchar_t* path) override {
-    calls.push_back(L"CreateOutputFile " + std::to_wstring(number) + L" " + Shown(path));
-    return createResult;
+    return Record(createResult, L"CreateOutputFile", number, path);
   }
   int32_t WriteOutputData(launcher::FileNumber number, const void* bytes, int32_t length) override {
-    calls.push_back(L"WriteOutputData " + std::to_wstring(number) + L" " + std::to_wstring(length));
     written.assign(static_cast<const char*>(bytes), static_cast<size_t>(length));
-    return writeResult < 0 ? length : writeResult;
+    return Record(writeResult < 0 ? length : writeResult, L"WriteOutputData", number, length);
   }
   void CloseOutputFile(launcher::FileNumber number) override {
-    calls.push_back(L"CloseOutputFile " + std::to_wstring(number));
+    Record(0, L"CloseOutputFile", number);
   }
-  int32_t RemoveFile(const wchar_t* path) override {
-    calls.push_back(L"RemoveFile " + Shown(path));
-    return 1;
-  }
+  int32_t RemoveFile(const wchar_t* path) override { return Record(1, L"RemoveFile", path); }
   uintptr_t StartProgram(const wchar_t* program, const wchar_t* parameters,
                          const wchar_t* workingDirectory, launcher::RunFlags flags) override {
-    calls.push_back(L"StartProgram [" + Shown(program) + L"] [" + Shown(parameters) + L"] [" +
-                    Shown(workingDirectory) + L"] " + std::to_wstring(flags));
-    return 0;
+    return Record(uintptr_t{0}, L"StartProgram", program, parameters, workingDirectory, flags);
   }
   int32_t ShowMessage(const wchar_t* caption, const wchar_t* text, uint32_t style) override {
-    calls.push_back(L"ShowMessage [" + Shown(caption) + L"] [" + Shown(text) + L"] " +
-                    std::to_wstring(style));
-    return 1;
+    return Record(1, L"ShowMessage", caption, text, style);
   }
   launcher::TextWorkArea& Texts() override { return area_; }
 
@@ -102,6 +69,17 @@ class FakePlatform final : public launcher::PlatformServices {
   std::string written;
 
  private:
+  static std::wstring Part(const wchar_t* text) {
+    return text != nullptr ? L" [" + std::wstring(text) + L"]" : L" (null)";
+  }
+  static std::wstring Part(int64_t number) { return L" " + std::to_wstring(number); }
+  // Records the call as one line and answers `result`.
+  template <typename Result, typename... Parts>
+  Result Record(Result result, const wchar_t* name, Parts... parts) {
+    calls.push_back((std::wstring(name) + ... + Part(parts)));
+    return result;
+  }
+
   launcher::TextWorkArea area_;
 };
 

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fake_platform.h"
@@ -12,186 +15,121 @@ namespace {
 
 using launcher::PATH_ABSENT;
 using launcher::PATH_DIRECTORY;
+using Calls = std::vector<std::wstring>;
+
+Calls operator+(Calls calls, const Calls& more) {
+  calls.insert(calls.end(), more.begin(), more.end());
+  return calls;
+}
 
 const std::wstring kFirst = L"C:\\Program Files\\DOSBox-0.74\\";
 const std::wstring kSecond = L"C:\\Program Files (x86)\\DOSBox-0.74\\";
+const std::wstring kFirstExe = kFirst + L"DOSBox.exe";
+const std::wstring kSecondExe = kSecond + L"DOSBox.exe";
 const std::wstring kPb = L"C:\\PB35\\";
 const std::wstring kConf = L"C:\\PB35\\dosbox.conf";
+// A complete installation without a dosbox.conf.
+const std::map<std::wstring, int64_t> kInstalled = {
+    {kFirst, PATH_DIRECTORY}, {kFirstExe, 1000}, {kPb, PATH_DIRECTORY}};
 
-const std::wstring kProbeFirst = L"ProbePath " + kFirst;
-const std::wstring kProbeFirstExe = L"ProbePath " + kFirst + L"DOSBox.exe";
-const std::wstring kProbeSecondExe = L"ProbePath " + kSecond + L"DOSBox.exe";
-const std::wstring kProbePb = L"ProbePath " + kPb;
-const std::wstring kProbeConf = L"ProbePath " + kConf;
-const std::wstring kDisplays[] = {L"ExamineDisplays", L"DisplayHeight 0"};
-const std::wstring kCreate = L"CreateOutputFile 0 " + kConf;
-const std::wstring kClose = L"CloseOutputFile 0";
-const std::wstring kRemove = L"RemoveFile " + kConf;
-const std::wstring kParameters =
-    L" \"C:\\PB35\\PB.exe\" -noconsole -exit -conf \"C:\\PB35\\dosbox.conf\" ";
-const std::wstring kStartFirst =
-    L"StartProgram [" + kFirst + L"DOSBox.exe] [" + kParameters + L"] [] 20";
-const std::wstring kStartSecond =
-    L"StartProgram [" + kSecond + L"DOSBox.exe] [" + kParameters + L"] [] 20";
-const std::wstring kDosboxMessage =
-    L"ShowMessage [ERROR!] [Unable to locate the DOSBox or it is not installed.] 0";
-const std::wstring kPbMessage =
-    L"ShowMessage [ERROR!] [Unable to locate the PowerBasic folder, \"C:\\PB35\\\".] 0";
-const std::wstring kWriteMessage =
-    L"ShowMessage [ERROR!] [Unable to write DOSBox configuration file to disk.] 0";
+Calls Message(const std::wstring& text) { return {L"ShowMessage [ERROR!] [" + text + L"] 0"}; }
+
+Calls Probe(const std::wstring& path) { return {L"ProbePath [" + path + L"]"}; }
+
+const Calls kFirstFound = Probe(kFirst) + Probe(kFirstExe);
+const Calls kSecondFound = Probe(kFirst) + Probe(kSecondExe);
+const Calls kChecked = Probe(kPb) + Calls{L"ExamineDisplays", L"DisplayHeight 0"} + Probe(kConf);
+const Calls kWritten = {L"CreateOutputFile 0 [" + kConf + L"]", L"WriteOutputData 0 10969",
+                        L"CloseOutputFile 0"};
+// The exact parameter text, an empty working folder and RunFlags 20.
+Calls Start(const std::wstring& program) {
+  return {L"StartProgram [" + program +
+          L"] [ \"C:\\PB35\\PB.exe\" -noconsole -exit -conf \"C:\\PB35\\dosbox.conf\" ] [] 20"};
+}
+const Calls kNoDosbox = Message(L"Unable to locate the DOSBox or it is not installed.");
+const Calls kNoPb = Message(L"Unable to locate the PowerBasic folder, \"C:\\PB35\\\".");
+const Calls kNotWritten = Message(L"Unable to write DOSBox configuration file to disk.");
+// A broken file would be trusted by every later run: it is removed.
+const Calls kBrokenConfig = kFirstFound + kChecked + kWritten +
+                            Calls{L"RemoveFile [" + kConf + L"]"} + kNotWritten + Start(kFirstExe);
 
 struct Scenario {
   const char* name;
-  std::vector<std::pair<std::wstring, int64_t>> probes;
-  intptr_t createResult;
-  int32_t writeResult;  // negative: the whole text
-  std::vector<std::wstring> expected;
+  std::map<std::wstring, int64_t> changes;  // to the probe answers of kInstalled
+  Calls expected;
+  intptr_t createResult = 1;
+  int32_t writeResult = -1;  // negative: the whole text
 };
 
-std::vector<std::wstring> Join(std::initializer_list<std::vector<std::wstring>> parts) {
-  std::vector<std::wstring> all;
-  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
-
-const std::vector<std::wstring> kWrite = {kCreate, L"WriteOutputData 0 10969", kClose};
-const std::vector<std::wstring> kFoundFirst = {kProbeFirst,  kProbeFirstExe, kProbePb,
-                                               kDisplays[0], kDisplays[1],   kProbeConf};
-
 const Scenario kScenarios[] = {
-    {"FirstFolderWithNoConfigWritesAndStarts",
-     {{kFirst, PATH_DIRECTORY}, {kFirst + L"DOSBox.exe", 1000}, {kPb, PATH_DIRECTORY}},
-     1,
-     -1,
-     Join({kFoundFirst, kWrite, {kStartFirst}})},
-    {"OnlySecondFolderIsTakenWithoutProbingIt",
-     {{kSecond, PATH_DIRECTORY}, {kSecond + L"DOSBox.exe", 1000}, {kPb, PATH_DIRECTORY}},
-     1,
-     -1,
-     Join({{kProbeFirst, kProbeSecondExe, kProbePb, kDisplays[0], kDisplays[1], kProbeConf},
-           kWrite,
-           {kStartSecond}})},
+    {"NoConfigIsWrittenThenDosboxStarts", {}, kFirstFound + kChecked + kWritten + Start(kFirstExe)},
+    {"SecondFolderIsTakenWithoutProbingIt",
+     {{kFirst, PATH_ABSENT}, {kSecondExe, 1000}},
+     kSecondFound + kChecked + kWritten + Start(kSecondExe)},
     {"FirstFolderAsAFileCountsAsMissing",
-     {{kFirst, 0}, {kSecond + L"DOSBox.exe", 1000}, {kPb, PATH_DIRECTORY}, {kConf, 10}},
-     1,
-     -1,
-     {kProbeFirst, kProbeSecondExe, kProbePb, kDisplays[0], kDisplays[1], kProbeConf,
-      kStartSecond}},
+     {{kFirst, 0}, {kSecondExe, 1000}, {kConf, 10}},
+     kSecondFound + kChecked + Start(kSecondExe)},
     {"FirstFolderWithoutDosboxIsNotRetried",
-     {{kFirst, PATH_DIRECTORY}, {kSecond + L"DOSBox.exe", 1000}, {kPb, PATH_DIRECTORY}},
-     1,
-     -1,
-     {kProbeFirst, kProbeFirstExe, kDosboxMessage}},
-    {"NeitherFolderStopsBeforeThePowerBasicFolder",
-     {{kPb, PATH_DIRECTORY}},
-     1,
-     -1,
-     {kProbeFirst, kProbeSecondExe, kDosboxMessage}},
-    {"FolderNamedDosboxExeIsMissing",
-     {{kFirst, PATH_DIRECTORY}, {kFirst + L"DOSBox.exe", PATH_DIRECTORY}, {kPb, PATH_DIRECTORY}},
-     1,
-     -1,
-     {kProbeFirst, kProbeFirstExe, kDosboxMessage}},
-    {"EmptyDosboxExeIsAFile",
-     {{kFirst, PATH_DIRECTORY}, {kFirst + L"DOSBox.exe", 0}, {kPb, PATH_DIRECTORY}, {kConf, 0}},
-     1,
-     -1,
-     Join({kFoundFirst, {kStartFirst}})},
-    {"PowerBasicFolderMissing",
-     {{kFirst, PATH_DIRECTORY}, {kFirst + L"DOSBox.exe", 1000}},
-     1,
-     -1,
-     {kProbeFirst, kProbeFirstExe, kProbePb, kPbMessage}},
-    {"PowerBasicFolderIsAFile",
-     {{kFirst, PATH_DIRECTORY}, {kFirst + L"DOSBox.exe", 1000}, {kPb, 12}},
-     1,
-     -1,
-     {kProbeFirst, kProbeFirstExe, kProbePb, kPbMessage}},
-    {"ExistingConfigOfAnySizeIsLeftAlone",
-     {{kFirst, PATH_DIRECTORY},
-      {kFirst + L"DOSBox.exe", 1000},
-      {kPb, PATH_DIRECTORY},
-      {kConf, 5368709120}},
-     1,
-     -1,
-     Join({kFoundFirst, {kStartFirst}})},
-    {"ConfigThatCannotBeCreatedIsReportedAndDosboxStillStarts",
-     {{kFirst, PATH_DIRECTORY},
-      {kFirst + L"DOSBox.exe", 1000},
-      {kPb, PATH_DIRECTORY},
-      {kConf, PATH_DIRECTORY}},
-     0,
-     -1,
-     Join({kFoundFirst, {kCreate, kWriteMessage, kStartFirst}})},
-    {"ShortWriteRemovesTheBrokenConfig",
-     {{kFirst, PATH_DIRECTORY}, {kFirst + L"DOSBox.exe", 1000}, {kPb, PATH_DIRECTORY}},
-     1,
-     4096,
-     Join({kFoundFirst, kWrite, {kRemove, kWriteMessage, kStartFirst}})},
-    {"FailedWriteRemovesTheEmptyConfig",
-     {{kFirst, PATH_DIRECTORY}, {kFirst + L"DOSBox.exe", 1000}, {kPb, PATH_DIRECTORY}},
-     1,
-     0,
-     Join({kFoundFirst, kWrite, {kRemove, kWriteMessage, kStartFirst}})},
+     {{kFirstExe, PATH_ABSENT}, {kSecondExe, 1000}},
+     kFirstFound + kNoDosbox},
+    {"NeitherFolder", {{kFirst, PATH_ABSENT}}, kSecondFound + kNoDosbox},
+    {"FolderNamedDosboxExe", {{kFirstExe, PATH_DIRECTORY}}, kFirstFound + kNoDosbox},
+    {"EmptyFilesCount", {{kFirstExe, 0}, {kConf, 0}}, kFirstFound + kChecked + Start(kFirstExe)},
+    {"PowerBasicFolderMissing", {{kPb, PATH_ABSENT}}, kFirstFound + Probe(kPb) + kNoPb},
+    {"PowerBasicFolderIsAFile", {{kPb, 12}}, kFirstFound + Probe(kPb) + kNoPb},
+    {"HugeConfigIsLeftAlone", {{kConf, 6442450944}}, kFirstFound + kChecked + Start(kFirstExe)},
+    {"ConfigNotCreated",
+     {{kConf, PATH_DIRECTORY}},
+     kFirstFound + kChecked + Calls{kWritten[0]} + kNotWritten + Start(kFirstExe),
+     0},
+    {"ShortWrite", {}, kBrokenConfig, 1, 4096},
+    {"FailedWrite", {}, kBrokenConfig, 1, 0},
 };
 
 class LaunchSequenceTest : public testing::TestWithParam<Scenario> {};
 
 TEST_P(LaunchSequenceTest, CallsServicesInOrder) {
-  const Scenario& scenario = GetParam();
   FakePlatform platform;
-  for (const auto& [path, result] : scenario.probes) platform.probes[path] = result;
-  platform.createResult = scenario.createResult;
-  platform.writeResult = scenario.writeResult;
-
+  platform.probes = kInstalled;
+  for (const auto& [path, result] : GetParam().changes) platform.probes[path] = result;
+  platform.createResult = GetParam().createResult;
+  platform.writeResult = GetParam().writeResult;
   launcher::RunLaunchSequence(platform);
-
-  EXPECT_EQ(platform.calls, scenario.expected);
+  EXPECT_EQ(platform.calls, GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, LaunchSequenceTest, testing::ValuesIn(kScenarios),
-                         [](const testing::TestParamInfo<Scenario>& row) {
-                           return std::string(row.param.name);
-                         });
+                         [](const auto& row) { return std::string(row.param.name); });
 
-// The text written is the whole template for the primary display's height, in one write.
-TEST(LaunchSequenceConfig, DisplayHeightChoosesTheText) {
-  const struct {
-    int32_t height;
-    const char* resolution;
-    size_t length;
-  } cases[] = {{799, "640x480", 10967},    {800, "1280x800", 10969},  {1599, "1280x800", 10969},
-               {1600, "2560x1600", 10971}, {0, "640x480", 10967},     {-5, "640x480", 10967},
-               {768, "640x480", 10967},    {2160, "2560x1600", 10971}};
-  for (const auto& c : cases) {
+// The primary display's height chooses the text, which is written whole.
+TEST(LaunchSequence, DisplayHeightChoosesTheText) {
+  const std::tuple<int32_t, std::string, size_t> cases[] = {
+      {799, "640x480", 10967},     {800, "1280x800", 10969},     {1599, "1280x800", 10969},
+      {1600, "2560x1600", 10971},  {0, "640x480", 10967},        {-1, "640x480", 10967},
+      {INT_MIN, "640x480", 10967}, {INT_MAX, "2560x1600", 10971}};
+  for (const auto& [height, resolution, length] : cases) {
     FakePlatform platform;
-    platform.probes = {
-        {kFirst, PATH_DIRECTORY}, {kFirst + L"DOSBox.exe", 1000}, {kPb, PATH_DIRECTORY}};
-    platform.displayHeight = c.height;
+    platform.probes = kInstalled;
+    platform.displayHeight = height;
     launcher::RunLaunchSequence(platform);
-
-    SCOPED_TRACE(c.height);
-    EXPECT_EQ(platform.written.size(), c.length);
-    EXPECT_NE(platform.written.find(std::string("\r\nfullresolution=") + c.resolution +
-                                    "\r\nwindowresolution=" + c.resolution + "\r\n"),
-              std::string::npos);
-    EXPECT_EQ(platform.calls[7], L"WriteOutputData 0 " + std::to_wstring(c.length));
+    EXPECT_EQ(platform.written.size(), length) << height;
+    EXPECT_NE(platform.written.find("\r\nfullresolution=" + resolution +
+                                    "\r\nwindowresolution=" + resolution + "\r\n"),
+              std::string::npos)
+        << height;
   }
 }
 
-// Without memory for its texts the sequence cannot name any path: it ends in a message box,
-// never a crash, and neither writes nor starts anything.
-TEST(LaunchSequenceMemory, NoTextMemoryEndsInAMessage) {
+// Without memory for texts no path can be named: the probes end in a message, never a crash.
+TEST(LaunchSequence, NoTextMemoryEndsInAMessage) {
   FakePlatform platform;
-  platform.probes = {{kFirst, PATH_DIRECTORY}, {kFirst + L"DOSBox.exe", 1000}};
+  platform.probes = kInstalled;
   platform.memory.refuse = true;
   launcher::RunLaunchSequence(platform);
   ASSERT_FALSE(platform.calls.empty());
   EXPECT_EQ(platform.calls.back().rfind(L"ShowMessage ", 0), 0u);
-  for (const std::wstring& call : platform.calls) {
-    EXPECT_EQ(call.find(L"StartProgram"), std::wstring::npos);
-    EXPECT_EQ(call.find(L"CreateOutputFile"), std::wstring::npos);
-  }
+  platform.calls.pop_back();
+  for (const auto& call : platform.calls) EXPECT_EQ(call.rfind(L"ProbePath ", 0), 0u) << call;
 }
 
 }  // namespace
