@@ -25,9 +25,6 @@ void CopyUnits(wchar_t* to, const TextSource& from) {
 
 }  // namespace
 
-size_t TextLength(const wchar_t* text) { return LengthOf(text); }
-size_t TextLength(const char* text) { return LengthOf(text); }
-
 void Text::Assign(TextMemory& memory, const wchar_t* text) {
   if (text == nullptr) {
     if (chars_ != nullptr) memory.Free(chars_);

@@ -23,10 +23,6 @@ class TextMemory {
   ~TextMemory() = default;
 };
 
-// Number of units before the terminator; 0 for null.
-size_t TextLength(const wchar_t* text);
-size_t TextLength(const char* text);
-
 // A text to be copied: UTF-16 units, or ASCII bytes that are widened as they are copied. One
 // copying path serves both, which keeps the image small.
 struct TextSource {
@@ -80,7 +76,6 @@ class TextWorkArea {
   void Release();
 
   TextMemory& memory() const { return *memory_; }
-  size_t position() const { return position_; }
   size_t capacity() const { return capacity_; }
 
  private:
