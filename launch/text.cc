@@ -25,6 +25,8 @@ void CopyUnits(wchar_t* to, const TextSource& from) {
 
 }  // namespace
 
+size_t TextLength(const wchar_t* text) { return LengthOf(text); }
+
 void Text::Assign(TextMemory& memory, const wchar_t* text) {
   if (text == nullptr) {
     if (chars_ != nullptr) memory.Free(chars_);

@@ -23,6 +23,9 @@ class TextMemory {
   ~TextMemory() = default;
 };
 
+// Number of UTF-16 units before the terminator; 0 for null.
+size_t TextLength(const wchar_t* text);
+
 // A text to be copied: UTF-16 units, or ASCII bytes that are widened as they are copied. One
 // copying path serves both, which keeps the image small.
 struct TextSource {

@@ -1,5 +1,6 @@
 #include "platform/program_runner.h"
 
+#include "launch/text.h"
 #include "platform/heaps.h"
 
 namespace launcher {
@@ -24,12 +25,6 @@ CRITICAL_SECTION ProgramRegistryLock;
 // Keep the process handle, let a DDE conversation finish, and let the shell show no box.
 constexpr DWORD kShellMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT | SEE_MASK_FLAG_NO_UI;
 constexpr DWORD kShellProcessId = 0xFFFFFFFF;
-
-size_t Length(const wchar_t* text) {
-  size_t length = 0;
-  while (text[length] != L'\0') ++length;
-  return length;
-}
 
 wchar_t* Append(wchar_t* to, const wchar_t* text, size_t length) {
   for (size_t i = 0; i < length; ++i) *to++ = text[i];
@@ -110,7 +105,7 @@ uintptr_t StartThroughShell(const wchar_t* program, const wchar_t* parameters,
   if (directory == nullptr) {
     // The program's own folder, up to and including its last backslash; the first
     // character is never taken as that backslash.
-    for (size_t i = Length(program); i > 1; --i) {
+    for (size_t i = TextLength(program); i > 1; --i) {
       if (program[i - 1] == L'\\') {
         *Append(scratch, program, i) = L'\0';
         directory = scratch;
@@ -231,8 +226,8 @@ uintptr_t StartProgramFrom(const wchar_t* program, const wchar_t* parameters,
 
   if (program == nullptr) program = L"";
   if (parameters == nullptr) parameters = L"";
-  size_t programLength = Length(program);
-  size_t parametersLength = Length(parameters);
+  size_t programLength = TextLength(program);
+  size_t parametersLength = TextLength(parameters);
 
   // Room for the program in quotes, a space, the parameters and the terminating null.
   auto* commandLine = static_cast<wchar_t*>(
