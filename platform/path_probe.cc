@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "launch/text.h"
+
 namespace launcher {
 
 namespace {
@@ -18,28 +20,21 @@ int64_t DriveResult(const wchar_t* root) {
 int64_t ProbePath(const wchar_t* path) {
   if (path == nullptr || path[0] == 0) return PATH_ABSENT;
 
-  // Every query works on this copy, which has room for one appended backslash.
-  wchar_t copy[kProbePathLimit + 1];
-  int n = 0;
-  while (n < kProbePathLimit && path[n] != 0) {
-    copy[n] = path[n];
-    ++n;
-  }
-  // A shortened path would name something else; nothing that long is looked at.
-  if (path[n] != 0) return PATH_ABSENT;
-  copy[n] = 0;
-
+  size_t n = TextLength(path);
   // "C:" and "C:\" ask whether the drive exists; "C:" needs its backslash to name the root.
-  if ((n == 2 || n == 3) && copy[1] == L':') {
-    if (n == 2) {
-      copy[2] = L'\\';
-      copy[3] = 0;
-    }
-    return DriveResult(copy);
+  if ((n == 2 || n == 3) && path[1] == L':') {
+    const wchar_t root[] = {path[0], L':', n == 3 ? path[2] : L'\\', 0};
+    return DriveResult(root);
   }
 
   // A folder is found by its own directory entry, which a trailing separator would hide.
-  for (int i = n - 1; i >= 0 && IsSeparator(copy[i]); --i) copy[i] = 0;
+  // The limit applies to what is searched, so "folder\" and "folder" read alike.
+  while (n > 0 && IsSeparator(path[n - 1])) --n;
+  // A shortened path would name something else; nothing that long is looked at.
+  if (n > kProbePathLimit) return PATH_ABSENT;
+  wchar_t copy[kProbePathLimit + 1];
+  for (size_t i = 0; i < n; ++i) copy[i] = path[i];
+  copy[n] = 0;
 
   WIN32_FIND_DATAW entry;
   HANDLE search = ::FindFirstFileW(copy, &entry);

@@ -10,9 +10,9 @@
 
 namespace launcher {
 
-// The longest path probed, in UTF-16 units without the terminator. A longer path reads as
-// absent: probing part of it would answer for another path.
-constexpr int kProbePathLimit = 260;
+// The longest path probed, in UTF-16 units without the terminator and without trailing
+// separators. A longer path reads as absent: probing part of it would answer for another path.
+constexpr size_t kProbePathLimit = 260;
 
 // A file's size (0 or more), PATH_DIRECTORY or PATH_ABSENT. `path` may be null; it is never
 // changed.
