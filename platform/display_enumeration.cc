@@ -1,6 +1,7 @@
 #include "platform/display_enumeration.h"
 
 #include "platform/heaps.h"
+#include "platform/test_seams.h"
 
 namespace launcher {
 
@@ -22,10 +23,12 @@ constexpr DisplayApi kWindowsDisplayApi = {
     &::GetSystemMetrics, &::CreateDCW,      &::GetDeviceCaps, &::DeleteDC,
 };
 
-// Null means Windows itself, which keeps the image free of initialised data.
-const DisplayApi* TestApi = nullptr;
+#ifdef LAUNCHER_TEST_SEAMS
+// Null means Windows itself.
+const DisplayApi* DisplayApiForTesting = nullptr;
+#endif
 
-const DisplayApi* Api() { return TestApi != nullptr ? TestApi : &kWindowsDisplayApi; }
+const DisplayApi* Api() { return LAUNCHER_SEAM(DisplayApiForTesting, &kWindowsDisplayApi); }
 
 // EnumDisplayDevicesW is looked up at run time rather than imported, so that the image
 // starts on systems whose User32.DLL lacks it; those get the whole-screen fallback.
@@ -135,13 +138,15 @@ void ReleaseDisplays() {
   if (DisplayModule != nullptr) Api()->FreeLibrary(DisplayModule);
 }
 
+#ifdef LAUNCHER_TEST_SEAMS
 void UseDisplayApiForTesting(const DisplayApi* api) {
-  TestApi = api;
+  DisplayApiForTesting = api;
   if (DisplayTable != nullptr) ::HeapFree(LibraryHeap, 0, DisplayTable);
   DisplayTable = nullptr;
   DisplayCount = 0;
   DisplayModule = nullptr;
   EnumDevices = nullptr;
 }
+#endif
 
 }  // namespace launcher

@@ -48,8 +48,9 @@ struct DisplayApi {
   decltype(&::DeleteDC) DeleteDC;
 };
 
-// Makes the examination call `api` (null: Windows itself) and returns it to its state at
-// process start: no module, no table. The module is dropped without FreeLibrary.
+// Test builds only: makes the examination call `api` (null: Windows itself) and returns it
+// to its state at process start: no module, no table. The module is dropped without
+// FreeLibrary.
 void UseDisplayApiForTesting(const DisplayApi* api);
 
 }  // namespace launcher

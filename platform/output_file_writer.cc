@@ -1,11 +1,14 @@
 #include "platform/output_file_writer.h"
 
 #include "platform/heaps.h"
+#include "platform/test_seams.h"
 
 namespace launcher {
 
 ObjectTable* FileTable = nullptr;
+#ifdef LAUNCHER_TEST_SEAMS
 WriteFileFunction WriteFileForTesting = nullptr;
+#endif
 
 namespace {
 
@@ -13,7 +16,7 @@ constexpr int32_t kFileTableGrowth = 16;
 
 // One WriteFile call; the count Windows reports, 0 when the call fails.
 int32_t WriteBytes(HANDLE handle, const void* bytes, int32_t length) {
-  WriteFileFunction write = WriteFileForTesting != nullptr ? WriteFileForTesting : ::WriteFile;
+  WriteFileFunction write = LAUNCHER_SEAM(WriteFileForTesting, ::WriteFile);
   DWORD written = 0;
   if (!write(handle, bytes, static_cast<DWORD>(length), &written, nullptr)) return 0;
   return static_cast<int32_t>(written);

@@ -31,7 +31,7 @@ struct FileRecord {
 // The table of open files; made by CreateFileTable at start-up.
 extern ObjectTable* FileTable;
 
-// Tests only: when set, called in place of WriteFile, to count the calls or make one fail.
+// Test builds only: when set, called in place of WriteFile, to count the calls or make one fail.
 using WriteFileFunction = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
 extern WriteFileFunction WriteFileForTesting;
 

@@ -2,12 +2,15 @@
 
 #include "launch/text.h"
 #include "platform/heaps.h"
+#include "platform/test_seams.h"
 
 namespace launcher {
 
 RecordList ProgramRegistry;
+#ifdef LAUNCHER_TEST_SEAMS
 CreateProcessFunction CreateProcessForTesting = nullptr;
 ShellExecuteExFunction ShellExecuteExForTesting = nullptr;
+#endif
 
 namespace {
 
@@ -120,8 +123,7 @@ uintptr_t StartThroughShell(const wchar_t* program, const wchar_t* parameters,
   shell.lpParameters = parameters;
   shell.lpDirectory = directory;
   shell.nShow = showState;
-  ShellExecuteExFunction shellExecute =
-      ShellExecuteExForTesting != nullptr ? ShellExecuteExForTesting : ::ShellExecuteExW;
+  ShellExecuteExFunction shellExecute = LAUNCHER_SEAM(ShellExecuteExForTesting, ::ShellExecuteExW);
   if (!shellExecute(&shell)) return 0;
   PipeEnds none;
   return Finish(shell.hProcess, kShellProcessId, none, flags);
@@ -254,8 +256,7 @@ uintptr_t StartProgramFrom(const wchar_t* program, const wchar_t* parameters,
       workingDirectory != nullptr && workingDirectory[0] != L'\0' ? workingDirectory : nullptr;
 
   PROCESS_INFORMATION started = {};
-  CreateProcessFunction createProcess =
-      CreateProcessForTesting != nullptr ? CreateProcessForTesting : ::CreateProcessW;
+  CreateProcessFunction createProcess = LAUNCHER_SEAM(CreateProcessForTesting, ::CreateProcessW);
   uintptr_t result = 0;
   if (createProcess(nullptr, commandLine, nullptr, nullptr, inheritHandles, creationFlags, nullptr,
                     directory, &startup, &started)) {

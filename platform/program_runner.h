@@ -48,7 +48,7 @@ uintptr_t StartProgramFrom(const wchar_t* program, const wchar_t* parameters,
                            const wchar_t* workingDirectory, RunFlags flags,
                            const ProgramRecord* inputSource);
 
-// Tests put a stand-in here to see exactly what a start hands to Windows, or to start a
+// Test builds only: a stand-in that sees exactly what a start hands to Windows, or starts a
 // program at a path that cannot exist on the test machine; null means the real function.
 using CreateProcessFunction = decltype(&::CreateProcessW);
 extern CreateProcessFunction CreateProcessForTesting;
