@@ -288,6 +288,9 @@ constexpr int32_t TextLengthFor(const char* resolution) {
 constexpr ConfigTemplate kSmall = {"640x480", TextLengthFor("640x480")};
 constexpr ConfigTemplate kMedium = {"1280x800", TextLengthFor("1280x800")};
 constexpr ConfigTemplate kLarge = {"2560x1600", TextLengthFor("2560x1600")};
+// The lengths the texts are known by; a change to a comment line must keep them.
+static_assert(kSmall.length == 10967 && kMedium.length == 10969 && kLarge.length == 10971,
+              "dosbox.conf text lengths");
 
 char* Put(char* out, const char* text) {
   while (*text != 0) *out++ = *text++;
