@@ -2,8 +2,9 @@
 // point is this function, not a runtime's start-up code, and it links only the system DLLs
 // the services use. That keeps the program a few kilobytes large and free of runtime
 // initialisation it does not need. Code that goes into it must therefore avoid exceptions,
-// RTTI, static constructors and runtime calls; the few helpers the compiler itself may call
-// are defined here.
+// RTTI, static constructors and runtime calls. The compiler's own helpers are not needed
+// either: with these options it inlines every block copy and fill, and should it ever call
+// memcpy or memset, the link fails instead of taking them from a runtime.
 #include <windows.h>
 
 #include "launch/launch_sequence.h"
@@ -19,22 +20,5 @@ extern "C" {
   launcher::ShutDownServices();
   ::ExitProcess(0);
 }
-
-// The compiler turns block copies and fills into calls to these.
-void* memcpy(void* destination, const void* source, size_t count) {
-  auto* to = static_cast<unsigned char*>(destination);
-  const auto* from = static_cast<const unsigned char*>(source);
-  while (count-- != 0) *to++ = *from++;
-  return destination;
-}
-
-void* memset(void* destination, int value, size_t count) {
-  auto* to = static_cast<volatile unsigned char*>(destination);
-  while (count-- != 0) *to++ = static_cast<unsigned char>(value);
-  return destination;
-}
-
-// Reached only if a pure virtual function were called during construction or destruction.
-void __cxa_pure_virtual() { ::ExitProcess(0); }
 
 }  // extern "C"
