@@ -6,28 +6,30 @@
 #include <vector>
 
 #include "launch/config_templates.h"
+#include "platform/heaps.h"
 #include "tests/scratch_folder.h"
 
 namespace launcher_test {
 namespace {
 
+const bool kHeapsCreated = (launcher::CreateHeaps(), true);
+
 using namespace launcher;
 
-// What reaches Windows: the length of every WriteFile call, in order; one call can fail.
+// The length of every WriteFile call, in order; one call can be made to fail.
 std::vector<DWORD> writeCalls;
 size_t failingCall = SIZE_MAX;
 
 BOOL WINAPI RecordingWriteFile(HANDLE file, LPCVOID bytes, DWORD length, LPDWORD written,
                                LPOVERLAPPED overlapped) {
   writeCalls.push_back(length);
-  if (writeCalls.size() - 1 != failingCall)
-    return ::WriteFile(file, bytes, length, written, overlapped);
   *written = 0;
-  return FALSE;
+  return writeCalls.size() - 1 != failingCall &&
+         ::WriteFile(file, bytes, length, written, overlapped);
 }
 
 // Distinct bytes, so that a misplaced or repeated block shows in the file.
-std::string Bytes(size_t count, int seed = 0) {
+std::string Bytes(size_t count, size_t seed = 0) {
   std::string bytes(count, '\0');
   for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<char>((i * 31 + seed) % 251);
   return bytes;
@@ -37,15 +39,13 @@ class OutputFileWriter : public testing::Test {
  protected:
   void SetUp() override {
     CreateFileTable();  // a fresh table for every test
-    writeCalls.clear();
-    failingCall = SIZE_MAX;
     WriteFileForTesting = RecordingWriteFile;
   }
   void TearDown() override {
     CloseAllOutputFiles();
     WriteFileForTesting = nullptr;
   }
-  int32_t Write(FileNumber number, const std::string& bytes) {
+  static int32_t Write(FileNumber number, const std::string& bytes) {
     return WriteOutputData(number, bytes.data(), static_cast<int32_t>(bytes.size()));
   }
   ScratchFolder scratch;
@@ -68,7 +68,7 @@ TEST_F(OutputFileWriter, GathersSmallBlocksAndPassesLargeOnes) {
     writeCalls.clear();
     std::string expected;
     for (DWORD length : c.blocks) {
-      expected += Bytes(length, static_cast<int>(expected.size()));
+      expected += Bytes(length, expected.size());
       EXPECT_EQ(Write(0, expected.substr(expected.size() - length)), static_cast<int32_t>(length));
     }
     EXPECT_EQ(writeCalls, c.whileOpen);
@@ -94,62 +94,58 @@ TEST_F(OutputFileWriter, ReopeningANumberClosesItsFileFirst) {
   EXPECT_EQ(Write(0, "lost"), 0);
 }
 
-// The slots grow to the number used plus 16, keeping the files they hold.
-TEST_F(OutputFileWriter, GrowsTheSlotsForLargeNumbers) {
-  ASSERT_NE(CreateOutputFile(0, (scratch / L"zero").c_str()), 0);
-  ASSERT_EQ(Write(0, "0"), 1);
-  ASSERT_NE(CreateOutputFile(20, (scratch / L"twenty").c_str()), 0);
-  EXPECT_EQ(FileTable->capacity, 36);
-  ASSERT_EQ(Write(0, "+"), 1);
-  CloseAllOutputFiles();
-  EXPECT_EQ(ReadBytes(scratch / L"zero"), "0+");
-}
-
-// Each file gets pending bytes of a length of its own, so the flushes show the close order.
+// Numbers past the slots grow them to the number plus 16. Closing all goes through the static
+// numbers upwards, then the dynamic files newest first; each file's pending bytes have a
+// length of their own, so the flushes show the order.
 TEST_F(OutputFileWriter, ClosesEverythingStaticAscendingThenDynamicNewestFirst) {
-  const std::wstring paths[] = {scratch / L"3", scratch / L"1", scratch / L"older",
-                                scratch / L"newer", scratch / L"single"};
-  const size_t lengths[] = {3, 1, 10, 20, 5};
-  ASSERT_NE(CreateOutputFile(3, paths[0].c_str()), 0);
-  ASSERT_NE(CreateOutputFile(1, paths[1].c_str()), 0);
-  FileNumber numbers[] = {3, 1, 0, 0, 0};
-  for (int i = 2; i < 5; ++i) {
-    numbers[i] = static_cast<FileNumber>(CreateOutputFile(NUMBER_DYNAMIC, paths[i].c_str()));
-    EXPECT_LT(numbers[i], NUMBER_DYNAMIC) << "never -1, never a static number";
+  const size_t lengths[] = {3, 16, 1, 10, 30, 20, 40};
+  FileNumber numbers[] = {3, 16, 1, 0, 0, 0, 0};
+  std::wstring paths[7];
+  for (int i = 0; i < 7; ++i) {
+    paths[i] = scratch / std::to_wstring(i);
+    const intptr_t opened = CreateOutputFile(i < 3 ? numbers[i] : NUMBER_DYNAMIC, paths[i].c_str());
+    ASSERT_NE(opened, 0);
+    if (i >= 3) {
+      numbers[i] = opened;
+      EXPECT_LT(opened, NUMBER_DYNAMIC) << "never -1, never a static number";
+    }
+    ASSERT_EQ(Write(numbers[i], Bytes(lengths[i])), static_cast<int32_t>(lengths[i]));
   }
-  for (int i = 0; i < 5; ++i) ASSERT_EQ(Write(numbers[i], Bytes(lengths[i])), lengths[i]);
+  EXPECT_EQ(FileTable->capacity, 32);
+  // A dynamic file from the middle of the list, then the newest.
+  writeCalls.clear();
   CloseOutputFile(numbers[4]);
-  EXPECT_EQ(writeCalls, std::vector<DWORD>{5});
+  CloseOutputFile(numbers[6]);
+  EXPECT_EQ(writeCalls, (std::vector<DWORD>{30, 40}));
   EXPECT_EQ(Write(numbers[4], "x"), 0) << "a closed identity names nothing";
   writeCalls.clear();
   CloseOutputFile(NUMBER_DYNAMIC);
-  EXPECT_EQ(writeCalls, (std::vector<DWORD>{1, 3, 20, 10}));
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(ReadBytes(paths[i]), Bytes(lengths[i])) << paths[i];
+  EXPECT_EQ(writeCalls, (std::vector<DWORD>{1, 3, 16, 20, 10}));
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(ReadBytes(paths[i]), Bytes(lengths[i])) << i;
 }
 
-// Nothing is created or emptied, and the number (or the dynamic record) is free again.
+// Nothing is created or emptied, and the number (or the dynamic record) is free again; nothing
+// is written for a number that is not open; a file is removed once.
 TEST_F(OutputFileWriter, RefusesWhatItCannotTake) {
   const std::wstring held = scratch / L"held.txt", path = scratch / L"untouched.txt";
   ASSERT_TRUE(WriteBytes(held, "kept"));
   HANDLE holder = ::CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
   for (const std::wstring& refused : {scratch.path, scratch / L"missing\\new.txt", held}) {
-    for (FileNumber number : {FileNumber{0}, NUMBER_DYNAMIC}) {
+    for (FileNumber number : {FileNumber{0}, NUMBER_DYNAMIC})
       EXPECT_EQ(CreateOutputFile(number, refused.c_str()), 0) << refused << " as " << number;
-    }
   }
   EXPECT_EQ(FindObject(FileTable, 0), nullptr);
   EXPECT_EQ(FileTable->dynamicRecords.head, nullptr);
-  EXPECT_FALSE(Exists(scratch / L"missing"));
+  EXPECT_EQ(::GetFileAttributesW((scratch / L"missing").c_str()), INVALID_FILE_ATTRIBUTES);
   ::CloseHandle(holder);
   EXPECT_EQ(ReadBytes(held), "kept");
-  EXPECT_EQ(CreateOutputFile(INT32_MAX, path.c_str()), 0);  // no room for the slots
-  EXPECT_EQ(CreateOutputFile(-5, path.c_str()), 0);
-  EXPECT_EQ(CreateOutputFile(0, nullptr), 0);
+  // No room for the slots, and a number that is neither static nor NUMBER_DYNAMIC.
+  for (FileNumber number : {FileNumber{INT32_MAX}, FileNumber{-5}})
+    EXPECT_EQ(CreateOutputFile(number, path.c_str()), 0) << number;
 
+  writeCalls.clear();
   ASSERT_NE(CreateOutputFile(0, path.c_str()), 0);
-  const FileNumber unopened[] = {5, 100, NUMBER_DYNAMIC, -1000};
-  for (FileNumber number : unopened) EXPECT_EQ(Write(number, "abc"), 0) << number;
+  for (FileNumber number : {5, 100, -1000}) EXPECT_EQ(Write(number, "abc"), 0) << number;
   EXPECT_EQ(WriteOutputData(0, nullptr, 3), 0);
   EXPECT_EQ(WriteOutputData(0, "abc", 0), 0);
   EXPECT_EQ(WriteOutputData(0, "abc", -3), 0);
@@ -157,21 +153,9 @@ TEST_F(OutputFileWriter, RefusesWhatItCannotTake) {
   CloseOutputFile(0);  // closing what is not open does nothing
   EXPECT_EQ(Write(0, "abc"), 0);
   EXPECT_TRUE(writeCalls.empty());
-}
-
-// Windows refuses to replace a hidden file with a normal one (Wine does not): the second
-// attempt empties it in place, and it stays hidden. Removing it needs no attribute change.
-TEST_F(OutputFileWriter, EmptiesAndRemovesAHiddenFile) {
-  const std::wstring path = scratch / L"hidden.txt";
-  ASSERT_TRUE(WriteBytes(path, "old content", FILE_ATTRIBUTE_HIDDEN));
-  ASSERT_NE(CreateOutputFile(0, path.c_str()), 0);
-  ASSERT_EQ(Write(0, "new"), 3);
-  CloseOutputFile(0);
-  EXPECT_EQ(ReadBytes(path), "new");
-  EXPECT_NE(::GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
   EXPECT_NE(RemoveFile(path.c_str()), 0);
-  EXPECT_FALSE(Exists(path));
   EXPECT_EQ(RemoveFile(path.c_str()), 0);
+  EXPECT_EQ(RemoveFile(nullptr), 0);
 }
 
 // Pending bytes that Windows would not take (call 0) are lost, and the block behind them is

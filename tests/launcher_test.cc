@@ -1,0 +1,279 @@
+// The launcher as a whole. Its shipped 32-bit image is read without running it: mapped as an
+// image resource, so that its headers, imports and resources are read where they lie. And the
+// launcher of this build runs as a user would start it, in the test session's Wine prefix whose
+// C: drive is laid out for each case; this test program, copied as DOSBox.exe, stands in for
+// DOSBox: it reports how the launcher started it and holds until released (child_process.h).
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "launch/config_templates.h"
+#include "tests/child_process.h"
+
+namespace launcher_test {
+namespace {
+
+const HMODULE kImage = ::LoadLibraryExW(SHIPPED_LAUNCHER, nullptr,
+                                        LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+
+// What lies at `rva`. The low bits of the module handle mark how it was loaded.
+template <typename T>
+const T* At(DWORD rva) {
+  return reinterpret_cast<const T*>((reinterpret_cast<ULONG_PTR>(kImage) & ~ULONG_PTR{3}) + rva);
+}
+
+std::string Resource(LPCWSTR type, int id) {
+  HRSRC found = ::FindResourceExW(kImage, type, MAKEINTRESOURCEW(id),
+                                  MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+  if (found == nullptr) return {};
+  return std::string(static_cast<const char*>(::LockResource(::LoadResource(kImage, found))),
+                     ::SizeofResource(kImage, found));
+}
+
+// A 32-bit GUI program within its size budget, which imports only system functions.
+TEST(ShippedImage, HeadersAndImports) {
+  ASSERT_NE(kImage, nullptr) << "build the i686 launcher first (cmake --preset i686)";
+  const IMAGE_NT_HEADERS32& nt = *At<IMAGE_NT_HEADERS32>(At<IMAGE_DOS_HEADER>(0)->e_lfanew);
+  const IMAGE_OPTIONAL_HEADER32& optional = nt.OptionalHeader;
+  ASSERT_EQ(optional.Magic, IMAGE_NT_OPTIONAL_HDR32_MAGIC);
+  EXPECT_EQ(nt.FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
+  EXPECT_NE(nt.FileHeader.TimeDateStamp, 0u) << "a zero stamp trips some virus scanners";
+  // File identities are complements of record addresses, clear of static numbers below 2 GiB.
+  EXPECT_EQ(nt.FileHeader.Characteristics & IMAGE_FILE_LARGE_ADDRESS_AWARE, 0);
+  EXPECT_EQ(optional.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+  EXPECT_EQ(
+      std::vector<WORD>(&optional.MajorOperatingSystemVersion, &optional.MinorSubsystemVersion + 1),
+      (std::vector<WORD>{4, 0, 0, 0, 4, 0}));  // system, image, subsystem versions
+  EXPECT_EQ(std::vector<DWORD>(&optional.SizeOfStackReserve, &optional.SizeOfHeapCommit + 1),
+            (std::vector<DWORD>{1048576, 4096, 1048576, 4096}));
+  // Kept on purpose: they make the image safer.
+  const WORD safer = IMAGE_DLLCHARACTERISTICS_NX_COMPAT | IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE;
+  EXPECT_EQ(optional.DllCharacteristics & safer, safer);
+  EXPECT_LT(optional.AddressOfEntryPoint - optional.BaseOfCode, optional.SizeOfCode);
+  WIN32_FILE_ATTRIBUTE_DATA file = {};
+  ASSERT_TRUE(::GetFileAttributesExW(SHIPPED_LAUNCHER, GetFileExInfoStandard, &file));
+  EXPECT_LE(file.nFileSizeLow + (file.nFileSizeHigh != 0 ? 1ull << 32 : 0), 40960u);
+
+  // Only the system DLLs the services use, by name, and no C runtime; the display device
+  // enumeration (EnumDisplayDevicesW) is looked up at run time, not imported.
+  const std::set<std::string> allowed = {"KERNEL32.DLL", "USER32.DLL",   "GDI32.DLL",
+                                         "SHELL32.DLL",  "COMCTL32.DLL", "OLE32.DLL"};
+  std::set<std::string> imported;
+  for (auto* module = At<IMAGE_IMPORT_DESCRIPTOR>(
+           nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);
+       module->Name != 0; ++module) {
+    std::string dll = At<char>(module->Name);
+    std::transform(dll.begin(), dll.end(), dll.begin(), ::toupper);
+    EXPECT_EQ(allowed.count(dll), 1u) << dll;
+    for (auto* thunk = At<IMAGE_THUNK_DATA32>(module->OriginalFirstThunk);
+         thunk->u1.AddressOfData != 0; ++thunk) {
+      ASSERT_FALSE(thunk->u1.Ordinal & IMAGE_ORDINAL_FLAG32) << dll << " by ordinal";
+      imported.insert(At<IMAGE_IMPORT_BY_NAME>(thunk->u1.AddressOfData)->Name);
+    }
+  }
+  EXPECT_TRUE(imported.count("ExitProcess") && imported.count("MessageBoxW"));
+  EXPECT_EQ(imported.count("EnumDisplayDevicesW"), 0u);
+}
+
+// Four 16-colour bitmaps, largest first, in the colours the picture uses; every resource is
+// found in US English.
+TEST(ShippedImage, IconVersionRecordAndManifest) {
+  const std::string group = Resource(RT_GROUP_ICON, 1);
+  ASSERT_EQ(group.size(), 6u + 4 * 14);  // a header, then 14 bytes for each image
+  const DWORD sizes[] = {128, 64, 48, 32}, bytes[] = {10344, 2664, 1640, 744};
+  std::string palette(64, '\0');  // black, red, grey and white, the rest black
+  palette.replace(4, 12, "\0\0\xff\0\x80\x80\x80\0\xff\xff\xff\0", 12);
+  for (int i = 0; i < 4; ++i) {
+    const char* entry = group.data() + 6 + 14 * i;
+    EXPECT_EQ(std::vector<BYTE>(entry, entry + 3),
+              (std::vector<BYTE>{BYTE(sizes[i]), BYTE(sizes[i]), 16}));  // width, height, colours
+    const std::string icon = Resource(RT_ICON, *reinterpret_cast<const WORD*>(entry + 12));
+    ASSERT_EQ(icon.size(), bytes[i]) << sizes[i];
+    EXPECT_EQ(reinterpret_cast<const BITMAPINFOHEADER*>(icon.data())->biBitCount, 4);
+    EXPECT_EQ(icon.substr(40, 64), palette);
+  }
+
+  // Version 1.0.1 of the launcher of PowerBasic, in one language-neutral Unicode table.
+  const std::string version = Resource(RT_VERSION, 1);
+  const std::wstring strings(reinterpret_cast<const wchar_t*>(version.data()), version.size() / 2);
+  for (const std::wstring text :
+       {L"000004b0", L"FileDescription", L"Launches PowerBasic (DOS) v3.5", L"FileVersion",
+        L"1.0.1", L"Website", L"Translation"})
+    EXPECT_NE(strings.find(text + L'\0'), std::wstring::npos) << text;
+
+  // Version 6 of the common controls for the 32-bit image, and no other request.
+  const std::string manifest = Resource(RT_MANIFEST, 1);
+  EXPECT_EQ(manifest.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>", 0), 0u);
+  for (const char* part :
+       {"name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" "
+        "processorArchitecture=\"X86\"",
+        "processorArchitecture=\"X86\" name=\"CompanyName.ProductName.YourApp\""})
+    EXPECT_NE(manifest.find(part), std::string::npos) << part;
+  EXPECT_EQ(manifest.find("trustInfo"), std::string::npos);
+}
+
+const std::wstring kFirst = L"C:\\Program Files\\DOSBox-0.74\\";
+const std::wstring kSecond = L"C:\\Program Files (x86)\\DOSBox-0.74\\";
+const std::wstring kPbFolder = L"C:\\PB35\\";
+const std::wstring kConfig = kPbFolder + L"dosbox.conf";
+const std::wstring kReports = L"C:\\launcher-test-reports";
+
+std::wstring BinFolder() {
+  wchar_t self[MAX_PATH] = {};
+  const std::wstring path(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
+  return path.substr(0, path.rfind(L'\\') + 1);
+}
+
+// A visible message box (a dialog of the class #32770) of process `processId` that is not
+// among `seen`; null when there is none.
+inline HWND FindBox(DWORD processId, const std::vector<HWND>& seen = {}) {
+  for (HWND box = nullptr; (box = ::FindWindowExW(nullptr, box, L"#32770", nullptr)) != nullptr;) {
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(box, &owner);
+    if (owner == processId && ::IsWindowVisible(box) &&
+        std::find(seen.begin(), seen.end(), box) == seen.end())
+      return box;
+  }
+  return nullptr;
+}
+
+// "caption|text|buttons N|icons N", counting the visible buttons and the icons shown.
+inline std::wstring DescribeBox(HWND box) {
+  wchar_t caption[256] = {}, text[512] = {};
+  ::GetWindowTextW(box, caption, 256);
+  ::GetDlgItemTextW(box, 0xFFFF, text, 512);  // the text control of a message box
+  int buttons = 0, icons = 0;
+  for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    wchar_t kind[64] = {};
+    ::GetClassNameW(child, kind, 64);
+    buttons += ::IsWindowVisible(child) && lstrcmpiW(kind, L"Button") == 0;
+    // Wine keeps an icon control in every box; only one that holds an icon answers.
+    icons += ::IsWindowVisible(child) && ::SendMessageW(child, STM_GETICON, 0, 0) != 0;
+  }
+  return std::wstring(caption) + L"|" + text + L"|buttons " + std::to_wstring(buttons) +
+         L"|icons " + std::to_wstring(icons);
+}
+
+// Runs the launcher, reading and closing every box it shows: the boxes, then its exit code.
+std::vector<std::wstring> RunLauncher(const std::wstring& arguments = L"") {
+  std::wstring commandLine = L"\"" + BinFolder() + L"PBLaunch.exe\"" + arguments;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  EXPECT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &process));
+  std::vector<HWND> seen;
+  std::vector<std::wstring> run;
+  for (int tick = 0; tick < 600 && ::WaitForSingleObject(process.hProcess, 50) != 0; ++tick) {
+    if (const HWND box = FindBox(process.dwProcessId, seen)) {
+      seen.push_back(box);
+      run.push_back(DescribeBox(box));
+      ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+    }
+  }
+  DWORD exitCode = STILL_ACTIVE;
+  ::GetExitCodeProcess(process.hProcess, &exitCode);
+  if (exitCode == STILL_ACTIVE) ::TerminateProcess(process.hProcess, 99);
+  ::CloseHandle(process.hProcess);
+  ::CloseHandle(process.hThread);
+  run.push_back(L"exit code " + std::to_wstring(exitCode));
+  return run;
+}
+
+// The text for the session's screen, which names its size when it is not the default.
+std::string ExpectedConfig() {
+  const launcher::ConfigTemplate& config =
+      launcher::SelectTemplate(::GetSystemMetrics(SM_CYSCREEN));
+  std::string text(static_cast<size_t>(config.length), '\0');
+  launcher::RenderTemplate(config, text.data());
+  const char* named = std::getenv("LAUNCHER_EXPECTED_RESOLUTION");
+  EXPECT_NE(text.find("\r\nfullresolution=" + std::string(named ? named : "1280x800") + "\r\n"),
+            std::string::npos);
+  return text;
+}
+
+// Lets every DOSBox stand-in go, then empties the C: drive of what a case laid out.
+void Clear() {
+  HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, kReleaseEvent);
+  ::SetEvent(release);
+  for (const std::wstring& folder : {kFirst, kSecond, kPbFolder, kReports}) RemoveTree(folder);
+  ::ResetEvent(release);
+  ::CloseHandle(release);
+  ::CreateDirectoryW(kReports.c_str(), nullptr);
+}
+
+enum Dosbox { kNone, kEmptyFolder, kDosbox };
+enum Pb { kNoPb, kPbEmpty, kConfigMine, kConfigFolder };  // C:\PB35, and dosbox.conf in it
+const char kMine[] = "[sdl]\r\nfullscreen=true\r\n";
+
+// Every path of the launch sequence, staged for real: whatever happens, the launcher ends with 0;
+// a DOSBox it started is shown normally with standard handles, its input a pipe that the
+// launcher let go of as it ended. Each test session runs this with its own screen, whose
+// height chooses the text.
+TEST(Launcher, EveryPathOfTheLaunchSequence) {
+  const struct {
+    Dosbox first, second;
+    Pb pb;
+    const wchar_t* arguments;
+    const wchar_t* box;                     // the one message shown, if any
+    const std::wstring* started = nullptr;  // the folder DOSBox started from, if any
+    const char* config = nullptr;           // dosbox.conf afterwards: "" for the written text
+  } cases[] = {
+      {kDosbox, kDosbox, kPbEmpty, L"", nullptr, &kFirst, ""},
+      {kNone, kDosbox, kPbEmpty, L"", nullptr, &kSecond, ""},
+      {kEmptyFolder, kDosbox, kPbEmpty, L"",
+       L"Unable to locate the DOSBox or it is not installed."},
+      {kDosbox, kNone, kNoPb, L"", L"Unable to locate the PowerBasic folder, \"C:\\PB35\\\"."},
+      {kDosbox, kNone, kConfigMine, L"", nullptr, &kFirst, kMine},
+      {kDosbox, kNone, kConfigFolder, L"", L"Unable to write DOSBox configuration file to disk.",
+       &kFirst},
+      {kDosbox, kNone, kPbEmpty, L" /x C:\\x \"two words\"", nullptr, &kFirst, ""},  // ignored
+  };
+  ExpectChildren(L"ih", kReports);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case " << &c - cases);
+    Clear();
+    bool staged = true;
+    for (const auto& [dosbox, folder] : {std::pair{c.first, kFirst}, {c.second, kSecond}}) {
+      if (dosbox != kNone) staged &= ::CreateDirectoryW(folder.c_str(), nullptr) != 0;
+      if (dosbox == kDosbox)
+        staged &= ::CopyFileW((BinFolder() + L"launcher_tests.exe").c_str(),
+                              (folder + L"DOSBox.exe").c_str(), FALSE) != 0;
+    }
+    if (c.pb != kNoPb) staged &= ::CreateDirectoryW(kPbFolder.c_str(), nullptr) != 0;
+    if (c.pb == kConfigMine) staged &= WriteBytes(kConfig, kMine);
+    if (c.pb == kConfigFolder) staged &= ::CreateDirectoryW(kConfig.c_str(), nullptr) != 0;
+    ASSERT_TRUE(staged);
+
+    std::vector<std::wstring> expected = {L"exit code 0"};
+    if (c.box)
+      expected.insert(expected.begin(), L"ERROR!|" + std::wstring(c.box) + L"|buttons 1|icons 0");
+    EXPECT_EQ(RunLauncher(c.arguments), expected);
+    // DOSBox holds until the case is cleared, so the launcher ended without waiting for it.
+    const std::vector<std::string> started = TakeReports(kReports, c.started ? 1 : 0);
+    if (c.started) {
+      const std::wstring line = L"\"" + *c.started +
+                                L"DOSBox.exe\"  \"C:\\PB35\\PB.exe\" -noconsole -exit -conf "
+                                L"\"C:\\PB35\\dosbox.conf\" ";
+      EXPECT_EQ(started, std::vector{std::string(line.begin(), line.end()) + "|257 1 pipe"});
+    } else {
+      EXPECT_TRUE(started.empty());
+    }
+    // No file, or a folder, reads as empty.
+    EXPECT_EQ(ReadBytes(kConfig), c.config == nullptr ? ""
+                                  : *c.config         ? c.config
+                                                      : ExpectedConfig());
+  }
+  // There is no single-instance guard: a second launcher starts a second DOSBox.
+  EXPECT_EQ(RunLauncher(), std::vector<std::wstring>{L"exit code 0"});
+  EXPECT_EQ(TakeReports(kReports, 1).size(), 1u);
+  Clear();
+}
+
+}  // namespace
+}  // namespace launcher_test
