@@ -120,9 +120,10 @@ void ReleaseAllObjects(ObjectTable* table) {
   }
 }
 
-// The complement of the record's address. User addresses lie in the lower half of the address
-// space (the launcher is not large-address-aware), so an identity is negative and never meets
-// a static number however far the slots grow; it is never -1 since no record lies at 0.
+// The complement of the record's address. User addresses of a 32-bit process lie below 2 GiB
+// as long as its image is not large-address-aware (the image tests check that it is not), and
+// those of a 64-bit one far below 2^63; so an identity is negative and never meets a static
+// number however far the slots grow. It is never -1, since no record lies at 0.
 FileNumber IdentityOfRecord(const void* record) { return ~reinterpret_cast<FileNumber>(record); }
 
 }  // namespace launcher

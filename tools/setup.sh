@@ -4,6 +4,7 @@
 #   setup.sh        for building and testing
 #   setup.sh demo   also what the demonstration uses to take and drive screenshots
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 packages=(
   cmake make python3
@@ -14,6 +15,13 @@ packages=(
 )
 if [ "${1:-}" = demo ]; then
   packages+=(imagemagick xdotool)
+fi
+# The shipped launcher is 32-bit: it runs under 32-bit Wine where the kernel can run 32-bit
+# programs at all. Elsewhere its tests report themselves skipped.
+if reason=$(bash tools/wine-session.sh why-no-32bit 2>/dev/null) || [[ $reason == *wine32* ]]; then
+  packages+=(wine32:i386)
+else
+  echo "setup: no 32-bit Wine: $reason; the i686 tests will be skipped"
 fi
 
 missing=()
@@ -27,6 +35,8 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+if [[ " ${missing[*]} " == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
 $sudo apt-get update -qq
-# wine32 is never wanted: this kernel cannot run 32-bit Linux programs.
 $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
