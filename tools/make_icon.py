@@ -2,10 +2,12 @@
 """Draws the launcher's icon: red block capitals PB above white block capitals DOS on black,
 inside a grey frame, as four 16-colour images (128, 64, 48 and 32 pixels) in bitmap form.
 
-Usage: make_icon.py OUTPUT.ico   (the same bytes on every run)
+Usage: make_icon.py OUTPUT.ico               (the same bytes on every run)
+       make_icon.py --png ICON.ico OUTPUT.png  (its largest image, twice as large, as a picture)
 """
 import struct
 import sys
+import zlib
 
 SIZES = (128, 64, 48, 32)
 BLACK, RED, GREY, WHITE = 0, 1, 2, 3
@@ -80,8 +82,32 @@ def icon_file():
     return out + b"".join(images)
 
 
+def png_of_icon(ico, scale=2):
+    """The first (largest) image of an icon file made as above, decoded from its bitmap and
+    drawn `scale` times as large, as a PNG picture."""
+    size, _, _, _, _, _, length, offset = struct.unpack_from("<BBBBHHII", ico, 6)
+    bitmap = ico[offset:offset + length]
+    pixels = bitmap[40 + 64:]
+    rows = b""
+    for y in reversed(range(size)):  # bitmaps are stored bottom-up
+        line = pixels[y * padded(size // 2):]
+        colours = [(line[x // 2] >> 4 if x % 2 == 0 else line[x // 2] & 0xF) for x in range(size)]
+        rgb = b"".join(bitmap[40 + 4 * c:40 + 4 * c + 3][::-1] * scale for c in colours)
+        rows += (b"\0" + rgb) * scale  # each row starts with filter type 0: none
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    header = struct.pack(">IIBBBBB", size * scale, size * scale, 8, 2, 0, 0, 0)  # 8-bit RGB
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows, 9))
+            + chunk(b"IEND", b""))
+
+
 if __name__ == "__main__":
-    if len(sys.argv) != 2:
+    if len(sys.argv) == 2:
+        with open(sys.argv[1], "wb") as f:
+            f.write(icon_file())
+    elif len(sys.argv) == 4 and sys.argv[1] == "--png":
+        with open(sys.argv[2], "rb") as ico, open(sys.argv[3], "wb") as f:
+            f.write(png_of_icon(ico.read()))
+    else:
         sys.exit(__doc__)
-    with open(sys.argv[1], "wb") as f:
-        f.write(icon_file())
