@@ -1,21 +1,26 @@
 #!/usr/bin/env bash
 # The whole system on a simulated user's machine: a throwaway Wine prefix whose C: drive has
 # DOSBox in its usual folder (a bridge to the host's real DOSBox 0.74) and C:\PB35 holding a
-# stand-in PB.exe. Runs the launcher (its 64-bit twin: this machine cannot run 32-bit Wine),
-# reports in plain lines what happened, and saves two screenshots under build/demo/.
+# stand-in PB.exe. Runs the shipped 32-bit launcher (its 64-bit twin where this machine cannot
+# run 32-bit programs), reports in plain lines what happened, and saves screenshots of DOSBox
+# and of the three error boxes under build/demo/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 demo=$root/build/demo
-bin=$root/build/x86_64/bin
+if reason=$(tools/wine-session.sh why-no-32bit); then
+  bin=$root/build/i686/bin
+else
+  bin=$root/build/x86_64/bin
+  echo "(Running the launcher's 64-bit twin: $reason.)"
+fi
 
 rm -rf "$demo"
 mkdir -p "$demo/home"
 export WINE_SESSION_DIR=$demo/session WINE_SESSION_SCREEN=${DEMO_SCREEN:-1920x1080x24}
 trap 'tools/wine-session.sh stop' EXIT
 eval "$(tools/wine-session.sh env)"
-wine=/usr/lib/wine/wine64
-[ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
+launcher() { tools/wine-session.sh run "$bin/PBLaunch.exe" >/dev/null; }
 c=$WINEPREFIX/drive_c
 dosbox_folder="$c/Program Files/DOSBox-0.74"
 # DOSBox opens a real window on the session's X screen; no sound device is needed.
@@ -37,9 +42,9 @@ cp "$bin/stand_in_pb.com" "$c/PB35/PB.exe"
 touch "$c/PB35/PB_HOLD.TXT"  # keeps PB.exe running until the screenshot is taken
 
 echo "A user's machine: C:\\Program Files\\DOSBox-0.74\\DOSBox.exe and C:\\PB35\\PB.exe, no dosbox.conf yet."
-echo "Screen: $(cut -dx -f1-2 <<<"$WINE_SESSION_SCREEN") (X display $DISPLAY). Running the launcher..."
+echo "Screen: $(cut -dx -f1-2 <<<"$WINE_SESSION_SCREEN") (X display $DISPLAY). Running $bin/PBLaunch.exe..."
 set +e
-"$wine" "$bin/PBLaunch.exe" </dev/null >/dev/null 2>&1
+launcher
 launcher_exit=$?
 set -e
 say "launcher exit code: $launcher_exit (it does not wait for DOSBox)"
@@ -75,26 +80,39 @@ case "$outcome" in
   *) say "DOSBox did not close by itself ($outcome)" ;;
 esac
 
+# Each failure the user can meet: its box, photographed and closed with its OK button. DOSBox
+# here only ends at once, for the one case that still starts it.
+error_box() {  # error_box NAME WHAT
+  launcher &
+  local pid=$!
+  if wait_for 30 xdotool search --name '^ERROR!$' >/dev/null 2>&1; then
+    sleep 0.5
+    screenshot "$demo/error-$1.png"
+    say "$2: box \"ERROR!\" shown, screenshot build/demo/error-$1.png"
+    # Wine draws the box without a window manager, so the OK button is clicked where it is:
+    # centred, near the bottom edge.
+    eval "$(xdotool search --name '^ERROR!$' getwindowgeometry --shell | head -5)"
+    xdotool mousemove --sync $((X + WIDTH / 2)) $((Y + HEIGHT - 22)) click 1
+  fi
+  if wait_for 20 sh -c "! kill -0 $pid 2>/dev/null"; then
+    set +e
+    wait "$pid"
+    say "  launcher exit code after OK was clicked: $?"
+    set -e
+  else
+    say "  the box did not close; ending the launcher"
+    kill "$pid" 2>/dev/null || true
+  fi
+}
 echo
-echo "Without DOSBox installed, the launcher shows its error box:"
-rm -rf "$dosbox_folder"
-"$wine" "$bin/PBLaunch.exe" </dev/null >/dev/null 2>&1 &
-launcher=$!
-if wait_for 30 xdotool search --name '^ERROR!$' >/dev/null 2>&1; then
-  sleep 0.5
-  screenshot "$demo/error-box.png"
-  say "box \"ERROR!\" shown: screenshot build/demo/error-box.png"
-  # Wine draws the box without a window manager, so the OK button is clicked where it is:
-  # centred, near the bottom edge.
-  eval "$(xdotool search --name '^ERROR!$' getwindowgeometry --shell | head -5)"
-  xdotool mousemove --sync $((X + WIDTH / 2)) $((Y + HEIGHT - 22)) click 1
-fi
-if wait_for 20 sh -c "! kill -0 $launcher 2>/dev/null"; then
-  set +e
-  wait "$launcher"
-  say "launcher exit code after OK was clicked: $?"
-  set -e
-else
-  say "the box did not close; ending the launcher"
-  kill "$launcher" 2>/dev/null || true
-fi
+echo "The three error boxes:"
+mv "$dosbox_folder" "$c/dosbox-away"
+error_box dosbox "without DOSBox in either folder"
+mv "$c/dosbox-away" "$dosbox_folder"
+cp "$bin/empty_program.exe" "$dosbox_folder/DOSBox.exe"
+mv "$c/PB35" "$c/PB35-away"
+error_box pb35 "without C:\\PB35"
+mv "$c/PB35-away" "$c/PB35"
+rm -f "$c/PB35/dosbox.conf"
+mkdir "$c/PB35/dosbox.conf"
+error_box config "with a folder where dosbox.conf would be written"
