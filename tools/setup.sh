@@ -16,27 +16,39 @@ packages=(
 if [ "${1:-}" = demo ]; then
   packages+=(imagemagick xdotool)
 fi
-# The shipped launcher is 32-bit: it runs under 32-bit Wine where the kernel can run 32-bit
-# programs at all. Elsewhere its tests report themselves skipped.
-if reason=$(bash tools/wine-session.sh why-no-32bit 2>/dev/null) || [[ $reason == *wine32* ]]; then
-  packages+=(wine32:i386)
+# The shipped launcher is 32-bit and runs under Debian's 32-bit Wine: natively where the kernel
+# runs 32-bit programs, under qemu-i386 where it does not (tools/wine-session.sh). Its X
+# libraries are named because they come only as recommendations, which the 32-bit set leaves
+# out: nothing in it then has to run a 32-bit program while it is installed.
+i386=(wine32:i386 libxrandr2:i386 libxrender1:i386 libxinerama1:i386 libxi6:i386
+  libxcursor1:i386 libxcomposite1:i386 libxfixes3:i386 libxxf86vm1:i386)
+route=$(bash tools/wine-session.sh route)
+if [ "$route" = emulated ]; then
+  i386+=(qemu-user gcc)
+  echo "setup: 32-bit Wine takes the emulated route (qemu-i386)$([ -n "${WINE32_ROUTE:-}" ] && echo ", as WINE32_ROUTE asks")"
 else
-  echo "setup: no 32-bit Wine: $reason; the i686 tests will be skipped"
+  echo "setup: 32-bit Wine takes the native route"
 fi
 
-missing=()
-for package in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
-  [ "$status" = "install ok installed" ] || missing+=("$package")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
+missing() {
+  for package in "$@"; do
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    [ "$status" = "install ok installed" ] || echo "$package"
+  done
+}
+mapfile -t missing64 < <(missing "${packages[@]}")
+mapfile -t missing32 < <(missing "${i386[@]}")
+[ $((${#missing64[@]} + ${#missing32[@]})) -eq 0 ] && exit 0
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
-echo "setup: installing ${missing[*]}"
+echo "setup: installing ${missing64[*]} ${missing32[*]}"
 export DEBIAN_FRONTEND=noninteractive
-if [[ " ${missing[*]} " == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ ${#missing32[@]} -gt 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo dpkg --add-architecture i386
 fi
 $sudo apt-get update -qq
-$sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+if [ ${#missing64[@]} -gt 0 ]; then $sudo apt-get install -y -qq "${missing64[@]}" >/dev/null; fi
+if [ ${#missing32[@]} -gt 0 ]; then
+  $sudo apt-get install -y -qq --no-install-recommends "${missing32[@]}" >/dev/null
+fi
