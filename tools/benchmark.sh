@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Measures what the README's numbers say: the shipped image's size and what takes the room; one
 # run of the launcher against the floor program, which makes the same Windows calls straight in
-# one function (tools/bench/floor_program.cc), for each target this machine can run (the
-# shipped i686 image under 32-bit Wine, its x86_64 twin under wine64), in alternated pairs with
+# one function (tools/bench/floor_program.cc), for each target this machine runs natively (the
+# shipped i686 image under 32-bit Wine where the kernel runs it, its x86_64 twin under wine64;
+# an emulated run would time the emulator), in alternated pairs with
 # the median of the per-pair ratios; and the test suite's time. Prints a Markdown report.
 #   tools/benchmark.sh [PAIRS]      (default 15 pairs; builds first)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 pairs=${1:-15}
-bash tools/setup.sh
+bash tools/setup.sh >&2
 bash tools/build.sh >/dev/null
 
 image=build/i686/bin/PBLaunch.exe
@@ -59,13 +60,16 @@ echo "| target | Wine | launcher, median µs | floor, median µs | median of lau
 echo "|---|---|---|---|---|"
 for target in i686 x86_64; do
   if [ $target = i686 ]; then
-    loader=/usr/lib/wine/wine
+    loader=$WINE_SESSION_WINE32
     if ! reason=$(tools/wine-session.sh why-no-32bit); then
       echo "| i686 | 32-bit | not measured: $reason | | |"
       continue
+    elif [ "$WINE_SESSION_ROUTE" = emulated ]; then
+      echo "| i686 | 32-bit under qemu-i386 | not measured: an emulated run times the emulator | | |"
+      continue
     fi
   else
-    loader=/usr/lib/wine/wine64
+    loader=$WINE_SESSION_WINE64
   fi
   bin=build/$target/bin
   cp "$bin/empty_program.exe" "$dosbox_folder/DOSBox.exe"
@@ -92,5 +96,7 @@ echo
 for preset in x86_64 i686; do
   start=$(date +%s)
   ctest --preset $preset >/dev/null 2>&1 && verdict=passed || verdict=FAILED
-  echo "- ctest --preset $preset on a warm build: $(( $(date +%s) - start )) s ($verdict)."
+  route=""
+  [ $preset = x86_64 ] || route=", 32-bit Wine by the $(tools/wine-session.sh route) route"
+  echo "- ctest --preset $preset on a warm build$route: $(( $(date +%s) - start )) s ($verdict)."
 done

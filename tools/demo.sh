@@ -1,25 +1,26 @@
 #!/usr/bin/env bash
 # The whole system on a simulated user's machine: a throwaway Wine prefix whose C: drive has
 # DOSBox in its usual folder (a bridge to the host's real DOSBox 0.74) and C:\PB35 holding a
-# stand-in PB.exe. Runs the shipped 32-bit launcher (its 64-bit twin where this machine cannot
-# run 32-bit programs), reports in plain lines what happened, and saves screenshots of DOSBox
-# and of the three error boxes under build/demo/.
+# stand-in PB.exe. Runs the shipped 32-bit launcher under 32-bit Wine, by the route this
+# machine takes (its 64-bit twin where 32-bit Wine cannot run), reports in plain lines what
+# happened, and saves screenshots of DOSBox and of the three error boxes under build/demo/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 demo=$root/build/demo
-if reason=$(tools/wine-session.sh why-no-32bit); then
-  bin=$root/build/i686/bin
-else
-  bin=$root/build/x86_64/bin
-  echo "(Running the launcher's 64-bit twin: $reason.)"
-fi
 
 rm -rf "$demo"
 mkdir -p "$demo/home"
 export WINE_SESSION_DIR=$demo/session WINE_SESSION_SCREEN=${DEMO_SCREEN:-1920x1080x24}
 trap 'tools/wine-session.sh stop' EXIT
 eval "$(tools/wine-session.sh env)"
+if reason=$(tools/wine-session.sh why-no-32bit); then
+  bin=$root/build/i686/bin
+  echo "(32-bit Wine, $WINE_SESSION_ROUTE route.)"
+else
+  bin=$root/build/x86_64/bin
+  echo "(Running the launcher's 64-bit twin: $reason.)"
+fi
 launcher() { tools/wine-session.sh run "$bin/PBLaunch.exe" >/dev/null; }
 c=$WINEPREFIX/drive_c
 dosbox_folder="$c/Program Files/DOSBox-0.74"
