@@ -48,10 +48,12 @@ struct DisplayApi {
   decltype(&::DeleteDC) DeleteDC;
 };
 
+#ifdef LAUNCHER_TEST_SEAMS
 // Test builds only: makes the examination call `api` (null: Windows itself) and returns it
 // to its state at process start: no module, no table. The module is dropped without
 // FreeLibrary.
 void UseDisplayApiForTesting(const DisplayApi* api);
+#endif
 
 }  // namespace launcher
 

@@ -31,9 +31,11 @@ struct FileRecord {
 // The table of open files; made by CreateFileTable at start-up.
 extern ObjectTable* FileTable;
 
-// Test builds only: when set, called in place of WriteFile, to count the calls or make one fail.
 using WriteFileFunction = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+#ifdef LAUNCHER_TEST_SEAMS
+// Test builds only: when set, called in place of WriteFile, to count the calls or make one fail.
 extern WriteFileFunction WriteFileForTesting;
+#endif
 
 // Makes FileTable: 16 slots to begin with, CloseOutputFile as its free callback. When no
 // memory can be had, FileTable stays null and every open fails.

@@ -48,12 +48,14 @@ uintptr_t StartProgramFrom(const wchar_t* program, const wchar_t* parameters,
                            const wchar_t* workingDirectory, RunFlags flags,
                            const ProgramRecord* inputSource);
 
+using CreateProcessFunction = decltype(&::CreateProcessW);
+using ShellExecuteExFunction = decltype(&::ShellExecuteExW);
+#ifdef LAUNCHER_TEST_SEAMS
 // Test builds only: a stand-in that sees exactly what a start hands to Windows, or starts a
 // program at a path that cannot exist on the test machine; null means the real function.
-using CreateProcessFunction = decltype(&::CreateProcessW);
 extern CreateProcessFunction CreateProcessForTesting;
-using ShellExecuteExFunction = decltype(&::ShellExecuteExW);
 extern ShellExecuteExFunction ShellExecuteExForTesting;
+#endif
 
 // Replaces `handle` by a duplicate that child processes do not inherit; on failure the
 // handle stays as it was.
