@@ -1,14 +1,18 @@
 // The one harness for programs that tests start. A test program that includes this header is a
-// child when kChildVariable holds "<modes>|<folder>": before main it writes how it was started
-// to <folder>\report-<pid>.txt, as "<command line>|<start-up flags> <show state> <kind of
-// input>", and exits instead of testing. Mode 'i' first reads its input to the end, which it
-// reaches only once no one else holds the pipe's write end; mode 'h' then holds until
-// kReleaseEvent is set. The setting passes on to what the test starts, so the launcher's
-// DOSBox.exe can be such a child too.
+// child when kChildVariable holds "<modes>|<folder>|<test's process id>": before main it does
+// what its modes ask, writes how it was started to <folder>\report-<pid>.txt, as "<command
+// line>|<start-up flags> <show state> <kind of input>", and exits instead of testing. Modes:
+//   i  first read its input to the end, which comes once no one else holds the pipe's write end;
+//   w  first show a topmost window titled kChildWindow, without activating it;
+//   h  after the report, hold (pumping messages) until kReleaseEvent is set or the test ends.
+// The setting passes on to what the test starts, so the launcher's DOSBox.exe can be such a
+// child too.
 #ifndef TESTS_CHILD_PROCESS_H_
 #define TESTS_CHILD_PROCESS_H_
 
 #include <windows.h>
+// After windows.h.
+#include <tlhelp32.h>
 
 #include <string>
 #include <vector>
@@ -19,36 +23,119 @@ namespace launcher_test {
 
 constexpr wchar_t kChildVariable[] = L"PB_TEST_CHILD";
 constexpr wchar_t kReleaseEvent[] = L"PBTestReleaseChildren";
+constexpr wchar_t kChildWindow[] = L"PB test child window";
 
 inline void ExpectChildren(const std::wstring& modes, const std::wstring& folder) {
-  ::SetEnvironmentVariableW(kChildVariable, (modes + L"|" + folder).c_str());
+  const std::wstring self = std::to_wstring(::GetCurrentProcessId());
+  ::SetEnvironmentVariableW(kChildVariable, (modes + L"|" + folder + L"|" + self).c_str());
 }
 
-// The reports in `folder` once there are `count` (ten seconds at most), each removed as read.
-inline std::vector<std::string> TakeReports(const std::wstring& folder, size_t count) {
+inline std::wstring ReportOf(const std::wstring& folder, DWORD processId) {
+  return folder + L"\\report-" + std::to_wstring(processId) + L".txt";
+}
+
+// The reports in `folder` now, each removed as read: for children that have ended.
+inline std::vector<std::string> TakeReports(const std::wstring& folder) {
   std::vector<std::string> reports;
-  for (int tick = 0; tick == 0 || (reports.size() < count && tick < 200); ++tick, ::Sleep(50)) {
-    WIN32_FIND_DATAW entry;
-    HANDLE search = ::FindFirstFileW((folder + L"\\report-*.txt").c_str(), &entry);
-    for (bool more = search != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(search, &entry)) {
-      reports.push_back(ReadBytes(folder + L"\\" + entry.cFileName));
-      ::DeleteFileW((folder + L"\\" + entry.cFileName).c_str());
-    }
-    ::FindClose(search);
+  WIN32_FIND_DATAW entry;
+  HANDLE search = ::FindFirstFileW((folder + L"\\report-*.txt").c_str(), &entry);
+  for (bool more = search != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(search, &entry)) {
+    reports.push_back(ReadBytes(folder + L"\\" + entry.cFileName));
+    ::DeleteFileW((folder + L"\\" + entry.cFileName).c_str());
   }
+  ::FindClose(search);
   return reports;
+}
+
+// The report of the running child `process` once it is written, removed as read; empty, with a
+// failure that says why, when the child ends without one or kPatienceMs pass.
+inline std::string WaitForReport(const std::wstring& folder, HANDLE process) {
+  const std::wstring name = ReportOf(folder, ::GetProcessId(process));
+  const HANDLE waits[] = {
+      ::FindFirstChangeNotificationW(folder.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME), process};
+  const ULONGLONG deadline = ::GetTickCount64() + kPatienceMs;
+  DWORD woken = WAIT_OBJECT_0;
+  // The folder is looked at once more after the child has ended: it may just have reported.
+  for (bool ended = false; ::GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES;) {
+    const ULONGLONG now = ::GetTickCount64();
+    if (ended || now >= deadline) break;
+    woken = ::WaitForMultipleObjects(2, waits, FALSE, DWORD(deadline - now));
+    ended = woken != WAIT_OBJECT_0 || !::FindNextChangeNotification(waits[0]);
+  }
+  ::FindCloseChangeNotification(waits[0]);
+  const std::string report = ReadBytes(name);
+  ::DeleteFileW(name.c_str());
+  if (report.empty())
+    ADD_FAILURE() << "child process " << ::GetProcessId(process) << " wrote no report "
+                  << (woken == WAIT_OBJECT_0 + 1 ? "before it ended" : "within the patience");
+  return report;
+}
+
+// The programs named `name` that `parent` started and that still run, opened to be waited for.
+// (Wine starts programs of its own on a program's behalf, its desktop among them.) Wine soon
+// hands out an ended process's id again, so a process whose parent had the same id earlier is
+// told apart by having been created before `parent`.
+inline std::vector<HANDLE> RunningChildrenOf(HANDLE parent, const wchar_t* name) {
+  const auto created = [](HANDLE process) {
+    FILETIME times[4] = {};
+    ::GetProcessTimes(process, &times[0], &times[1], &times[2], &times[3]);
+    return ULARGE_INTEGER{{times[0].dwLowDateTime, times[0].dwHighDateTime}}.QuadPart;
+  };
+  std::vector<HANDLE> children;
+  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
+       more = ::Process32NextW(snapshot, &entry)) {
+    if (entry.th32ParentProcessID != ::GetProcessId(parent) || lstrcmpiW(entry.szExeFile, name))
+      continue;
+    HANDLE child =
+        ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+    if (child != nullptr && created(child) >= created(parent)) {
+      children.push_back(child);
+    } else if (child != nullptr) {
+      ::CloseHandle(child);
+    }
+  }
+  ::CloseHandle(snapshot);
+  return children;
+}
+
+// Lets every holding child go and waits until `children` have ended; whether they all did
+// within kPatienceMs. The handles are closed.
+inline bool ReleaseChildren(std::vector<HANDLE>& children) {
+  HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, kReleaseEvent);
+  ::SetEvent(release);
+  bool ended = true;
+  const ULONGLONG deadline = ::GetTickCount64() + kPatienceMs;
+  for (HANDLE child : children) {
+    const ULONGLONG now = ::GetTickCount64();
+    ended &= now < deadline && ::WaitForSingleObject(child, DWORD(deadline - now)) == 0;
+    ::CloseHandle(child);
+  }
+  children.clear();
+  ::ResetEvent(release);
+  ::CloseHandle(release);
+  return ended;
 }
 
 inline const bool kIsChild = [] {
   const wchar_t* setting = _wgetenv(kChildVariable);
   if (setting == nullptr) return false;
-  const std::wstring modes(setting, wcscspn(setting, L"|"));
+  const std::wstring all = setting, modes = all.substr(0, all.find(L'|'));
+  const std::wstring folder = all.substr(modes.size() + 1, all.rfind(L'|') - modes.size() - 1);
+  const auto has = [&modes](wchar_t mode) { return modes.find(mode) != std::wstring::npos; };
   STARTUPINFOW startup = {};
   ::GetStartupInfoW(&startup);
   HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
   char buffer[256];
-  for (DWORD got = 0; modes.find(L'i') != std::wstring::npos &&
-                      ::ReadFile(input, buffer, sizeof buffer, &got, nullptr) && got > 0;) {
+  for (DWORD got = 0;
+       has(L'i') && ::ReadFile(input, buffer, sizeof buffer, &got, nullptr) && got;) {
+  }
+  if (has(L'w')) {
+    ::ShowWindow(::CreateWindowExW(WS_EX_TOPMOST, L"Static", kChildWindow, WS_POPUP, 0, 0, 200, 100,
+                                   nullptr, nullptr, nullptr, nullptr),
+                 SW_SHOWNOACTIVATE);
   }
   const std::wstring line = ::GetCommandLineW();
   const std::string report = std::string(line.begin(), line.end()) + "|" +
@@ -56,12 +143,16 @@ inline const bool kIsChild = [] {
                              std::to_string(startup.wShowWindow) +
                              (::GetFileType(input) == FILE_TYPE_PIPE ? " pipe" : " other");
   // Renamed once whole, so that no one reads half a report.
-  const std::wstring name = std::wstring(setting + modes.size() + 1) + L"\\report-" +
-                            std::to_wstring(::GetCurrentProcessId());
-  WriteBytes(name, report);
-  ::MoveFileW(name.c_str(), (name + L".txt").c_str());
-  if (modes.find(L'h') != std::wstring::npos)
-    ::WaitForSingleObject(::CreateEventW(nullptr, TRUE, FALSE, kReleaseEvent), 60000);
+  const std::wstring name = ReportOf(folder, ::GetCurrentProcessId());
+  WriteBytes(name + L".part", report);
+  ::MoveFileW((name + L".part").c_str(), name.c_str());
+  const HANDLE waits[] = {
+      ::CreateEventW(nullptr, TRUE, FALSE, kReleaseEvent),
+      ::OpenProcess(SYNCHRONIZE, FALSE, wcstoul(all.c_str() + all.rfind(L'|') + 1, nullptr, 10))};
+  while (has(L'h') && ::MsgWaitForMultipleObjects(2, waits, FALSE, INFINITE, QS_ALLINPUT) == 2) {
+    for (MSG message; ::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);)
+      ::DispatchMessageW(&message);
+  }
   ::ExitProcess(0);
 }();
 

@@ -44,12 +44,15 @@ struct FakePlatform final : launcher::PlatformServices {
   intptr_t CreateOutputFile(launcher::FileNumber number, const wchar_t* path) override {
     return Record(createResult, L"CreateOutputFile", number, path);
   }
-  // Recorded with the screen size the text names.
+  // Recorded with the screen size the text names, or "?" when it names none.
   int32_t WriteOutputData(launcher::FileNumber number, const void* bytes, int32_t length) override {
     const std::string text(static_cast<const char*>(bytes), static_cast<size_t>(length));
-    const size_t size = text.find("\nfullresolution=") + 16;
+    const size_t start = text.find("\nfullresolution=");
+    const size_t end = start == std::string::npos ? start : text.find('\r', start);
+    const std::string size =
+        end == std::string::npos ? "?" : text.substr(start + 16, end - start - 16);
     return Record(writeResult < 0 ? length : writeResult, L"WriteOutputData", number, length,
-                  std::wstring(text.begin() + size, text.begin() + text.find('\r', size)).c_str());
+                  std::wstring(size.begin(), size.end()).c_str());
   }
   void CloseOutputFile(launcher::FileNumber number) override {
     Record(0, L"CloseOutputFile", number);
@@ -166,7 +169,9 @@ const struct {
     {{}, Launched(L"10967 [640x480]"), INT_MIN},
 };
 
-TEST(LaunchSequence, CallsServicesInOrder) {
+// Each scenario's exact calls: the probes in order, the text chosen for the display and written
+// whole, a short write removed, the message shown, and the command line DOSBox is started with.
+TEST(LaunchSequence, ProbesWritesStartsAndReportsAsEachScenarioNeeds) {
   for (const auto& scenario : kScenarios) {
     SCOPED_TRACE(testing::Message() << "scenario " << &scenario - kScenarios);
     FakePlatform platform;
@@ -183,7 +188,7 @@ TEST(LaunchSequence, CallsServicesInOrder) {
 // Compositions nest: an inner one ends where the outer text stopped, which stays intact. Without
 // memory to grow the work area nothing is composed, and a value that cannot get memory for a
 // text holds none rather than a stale one.
-TEST(TextWorkArea, NestedCompositionsLeaveOuterTextsIntact) {
+TEST(TextWorkArea, NestsCompositionsAndHoldsNoTextWithoutMemory) {
   FakeTextMemory memory;
   TextWorkArea area;
   area.Start(memory);

@@ -159,29 +159,40 @@ inline std::wstring DescribeBox(HWND box) {
          L"|icons " + std::to_wstring(icons);
 }
 
-// Runs the launcher, reading and closing every box it shows: the boxes, then its exit code.
-std::vector<std::wstring> RunLauncher(const std::wstring& arguments = L"") {
+// What one run of the launcher did: each box it showed (read, then closed) and its exit code,
+// and the DOSBox programs it started that still run, held open by the test.
+struct LauncherRun {
+  std::vector<std::wstring> shown;
+  std::vector<HANDLE> started;
+};
+
+LauncherRun RunLauncher(const std::wstring& arguments = L"") {
   std::wstring commandLine = L"\"" + BinFolder() + L"PBLaunch.exe\"" + arguments;
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
   EXPECT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                nullptr, &startup, &process));
+  LauncherRun run;
   std::vector<HWND> seen;
-  std::vector<std::wstring> run;
-  for (int tick = 0; tick < 600 && ::WaitForSingleObject(process.hProcess, 50) != 0; ++tick) {
-    if (const HWND box = FindBox(process.dwProcessId, seen)) {
+  const ULONGLONG deadline = ::GetTickCount64() + kPatienceMs;
+  while (::WaitForSingleObject(process.hProcess, 20) == WAIT_TIMEOUT) {
+    if (::GetTickCount64() > deadline) {
+      ADD_FAILURE() << "the launcher did not end within " << kPatienceMs / 1000 << " s";
+      ::TerminateProcess(process.hProcess, 99);
+    } else if (const HWND box = FindBox(process.dwProcessId, seen)) {
       seen.push_back(box);
-      run.push_back(DescribeBox(box));
+      run.shown.push_back(DescribeBox(box));
       ::PostMessageW(box, WM_COMMAND, IDOK, 0);
     }
   }
   DWORD exitCode = STILL_ACTIVE;
   ::GetExitCodeProcess(process.hProcess, &exitCode);
-  if (exitCode == STILL_ACTIVE) ::TerminateProcess(process.hProcess, 99);
+  run.shown.push_back(L"exit code " + std::to_wstring(exitCode));
+  // Looked for while the launcher's process is still held, so that its id names only it.
+  run.started = RunningChildrenOf(process.hProcess, L"DOSBox.exe");
   ::CloseHandle(process.hProcess);
   ::CloseHandle(process.hThread);
-  run.push_back(L"exit code " + std::to_wstring(exitCode));
   return run;
 }
 
@@ -197,14 +208,13 @@ std::string ExpectedConfig() {
   return text;
 }
 
-// Lets every DOSBox stand-in go, then empties the C: drive of what a case laid out.
-void Clear() {
-  HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, kReleaseEvent);
-  ::SetEvent(release);
-  for (const std::wstring& folder : {kFirst, kSecond, kPbFolder, kReports}) RemoveTree(folder);
-  ::ResetEvent(release);
-  ::CloseHandle(release);
-  ::CreateDirectoryW(kReports.c_str(), nullptr);
+// Lets the DOSBox stand-ins in `started` go and waits for them to end, then empties the C: drive
+// of what a case laid out.
+void Clear(std::vector<HANDLE>& started) {
+  ASSERT_TRUE(ReleaseChildren(started)) << "a DOSBox stand-in did not end once released";
+  for (const std::wstring& folder : {kFirst, kSecond, kPbFolder, kReports})
+    ASSERT_TRUE(RemoveTree(folder)) << "cannot remove " << folder;
+  ASSERT_TRUE(::CreateDirectoryW(kReports.c_str(), nullptr));
 }
 
 enum Dosbox { kNone, kEmptyFolder, kDosbox };
@@ -213,9 +223,9 @@ const char kMine[] = "[sdl]\r\nfullscreen=true\r\n";
 
 // Every path of the launch sequence, staged for real: whatever happens, the launcher ends with 0;
 // a DOSBox it started is shown normally with standard handles, its input a pipe that the
-// launcher let go of as it ended. Each test session runs this with its own screen, whose
-// height chooses the text.
-TEST(Launcher, EveryPathOfTheLaunchSequence) {
+// launcher let go of as it ended, and still runs after the launcher's end; no other path starts
+// anything. Each test session runs this with its own screen, whose height chooses the text.
+TEST(Launcher, EveryPathShowsStartsAndWritesWhatItShould) {
   const struct {
     Dosbox first, second;
     Pb pb;
@@ -235,9 +245,10 @@ TEST(Launcher, EveryPathOfTheLaunchSequence) {
       {kDosbox, kNone, kPbEmpty, L" /x C:\\x \"two words\"", nullptr, &kFirst, ""},  // ignored
   };
   ExpectChildren(L"ih", kReports);
+  std::vector<HANDLE> started;
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "case " << &c - cases);
-    Clear();
+    ASSERT_NO_FATAL_FAILURE(Clear(started));
     bool staged = true;
     for (const auto& [dosbox, folder] : {std::pair{c.first, kFirst}, {c.second, kSecond}}) {
       if (dosbox != kNone) staged &= ::CreateDirectoryW(folder.c_str(), nullptr) != 0;
@@ -253,16 +264,17 @@ TEST(Launcher, EveryPathOfTheLaunchSequence) {
     std::vector<std::wstring> expected = {L"exit code 0"};
     if (c.box)
       expected.insert(expected.begin(), L"ERROR!|" + std::wstring(c.box) + L"|buttons 1|icons 0");
-    EXPECT_EQ(RunLauncher(c.arguments), expected);
+    LauncherRun run = RunLauncher(c.arguments);
+    started = std::move(run.started);
+    EXPECT_EQ(run.shown, expected);
     // DOSBox holds until the case is cleared, so the launcher ended without waiting for it.
-    const std::vector<std::string> started = TakeReports(kReports, c.started ? 1 : 0);
-    if (c.started) {
+    EXPECT_EQ(started.size(), c.started ? 1u : 0u);
+    if (c.started && started.size() == 1) {
       const std::wstring line = L"\"" + *c.started +
                                 L"DOSBox.exe\"  \"C:\\PB35\\PB.exe\" -noconsole -exit -conf "
                                 L"\"C:\\PB35\\dosbox.conf\" ";
-      EXPECT_EQ(started, std::vector{std::string(line.begin(), line.end()) + "|257 1 pipe"});
-    } else {
-      EXPECT_TRUE(started.empty());
+      EXPECT_EQ(WaitForReport(kReports, started[0]),
+                std::string(line.begin(), line.end()) + "|257 1 pipe");
     }
     // No file, or a folder, reads as empty.
     EXPECT_EQ(ReadBytes(kConfig), c.config == nullptr ? ""
@@ -270,9 +282,11 @@ TEST(Launcher, EveryPathOfTheLaunchSequence) {
                                                       : ExpectedConfig());
   }
   // There is no single-instance guard: a second launcher starts a second DOSBox.
-  EXPECT_EQ(RunLauncher(), std::vector<std::wstring>{L"exit code 0"});
-  EXPECT_EQ(TakeReports(kReports, 1).size(), 1u);
-  Clear();
+  LauncherRun second = RunLauncher();
+  EXPECT_EQ(second.shown, std::vector<std::wstring>{L"exit code 0"});
+  EXPECT_EQ(second.started.size(), 1u);
+  started.insert(started.end(), second.started.begin(), second.started.end());
+  Clear(started);
 }
 
 }  // namespace

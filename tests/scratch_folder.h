@@ -3,29 +3,41 @@
 #ifndef TESTS_SCRATCH_FOLDER_H_
 #define TESTS_SCRATCH_FOLDER_H_
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
 
 namespace launcher_test {
 
-// Removes the file or folder at the absolute `path` with all it holds, hidden, read-only and
-// over-long names included. A program that has just ended may hold its folder a moment longer
-// under Wine, so this tries for up to five seconds.
-inline void RemoveTree(const std::wstring& path, int attempts = 50) {
+// The longest that any one wait of the tests may take: so generous that only a fault runs into
+// it, on a loaded machine and under emulation alike.
+constexpr DWORD kPatienceMs = 120 * 1000;
+
+// One pass over the file or folder at `longForm` (a \\?\ path) and all it holds, hidden,
+// read-only and over-long names included.
+inline void RemoveOnce(const std::wstring& longForm) {
+  ::SetFileAttributesW(longForm.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (::DeleteFileW(longForm.c_str())) return;
+  WIN32_FIND_DATAW entry;
+  HANDLE search = ::FindFirstFileW((longForm + L"\\*").c_str(), &entry);
+  for (bool more = search != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(search, &entry)) {
+    const std::wstring name = entry.cFileName;
+    if (name != L"." && name != L"..") RemoveOnce(longForm + L"\\" + name);
+  }
+  ::FindClose(search);
+  ::RemoveDirectoryW(longForm.c_str());
+}
+
+// Removes the file or folder at the absolute `path` with all it holds; whether it is gone. A
+// program that has just ended may hold its folder a moment longer under Wine, so this tries
+// again until it is gone or kPatienceMs have passed.
+inline bool RemoveTree(const std::wstring& path) {
   const std::wstring longForm = L"\\\\?\\" + path.substr(0, path.find_last_not_of(L'\\') + 1);
-  for (int attempt = 0; attempt < attempts; ++attempt, ::Sleep(100)) {
-    ::SetFileAttributesW(longForm.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (::DeleteFileW(longForm.c_str())) return;
-    WIN32_FIND_DATAW entry;
-    HANDLE search = ::FindFirstFileW((longForm + L"\\*").c_str(), &entry);
-    for (bool more = search != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(search, &entry)) {
-      const std::wstring name = entry.cFileName;
-      if (name != L"." && name != L"..") RemoveTree(longForm.substr(4) + L"\\" + name, 1);
-    }
-    ::FindClose(search);
-    ::RemoveDirectoryW(longForm.c_str());
-    if (::GetFileAttributesW(longForm.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+  for (const ULONGLONG deadline = ::GetTickCount64() + kPatienceMs;; ::Sleep(100)) {
+    RemoveOnce(longForm);
+    if (::GetFileAttributesW(longForm.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+    if (::GetTickCount64() > deadline) return false;
   }
 }
 
@@ -35,10 +47,11 @@ struct ScratchFolder {
     wchar_t temp[MAX_PATH + 1];
     path = std::wstring(temp, ::GetTempPathW(MAX_PATH + 1, temp)) + L"pb-test-" +
            std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++serial);
-    RemoveTree(path);  // left by an earlier test program that ended early under the same id
-    ::CreateDirectoryW(path.c_str(), nullptr);
+    // One may be left by an earlier test program that ended early under the same id.
+    if (!RemoveTree(path) || !::CreateDirectoryW(path.c_str(), nullptr))
+      ADD_FAILURE() << "cannot make the scratch folder " << path;
   }
-  ~ScratchFolder() { RemoveTree(path); }
+  ~ScratchFolder() { EXPECT_TRUE(RemoveTree(path)) << "cannot remove " << path; }
   std::wstring operator/(const std::wstring& name) const { return path + L"\\" + name; }
   std::wstring path;
 };
