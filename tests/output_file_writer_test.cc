@@ -6,13 +6,11 @@
 #include <vector>
 
 #include "launch/config_templates.h"
-#include "platform/heaps.h"
+#include "tests/heap_check.h"
 #include "tests/scratch_folder.h"
 
 namespace launcher_test {
 namespace {
-
-const bool kHeapsCreated = (launcher::CreateHeaps(), true);
 
 using namespace launcher;
 

@@ -6,13 +6,11 @@
 #include <string>
 #include <utility>
 
-#include "platform/heaps.h"
 #include "tests/child_process.h"
+#include "tests/heap_check.h"
 
 namespace launcher_test {
 namespace {
-
-const bool kHeapsCreated = (launcher::CreateHeaps(), true);
 
 using namespace launcher;
 
@@ -154,7 +152,7 @@ TEST_F(ProgramRunner, HidesConnectsAndWaitsAsTheFlagsAsk) {
     const size_t handles = OpenHandles();
     const uintptr_t result =
         StartProgramFrom(Self().c_str(), nullptr, L"", flags | RUN_WAIT, &noOutput);
-    const std::vector<std::string> report = TakeReports(scratch_.path, 0);
+    const std::vector<std::string> report = TakeReports(scratch_.path);
     ASSERT_EQ(report.size(), 1u) << "the child has ended";
     std::ostringstream seenAs;
     seenAs << std::hex << seen.creationFlags << " " << seen.inheritHandles << " "

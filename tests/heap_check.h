@@ -1,0 +1,30 @@
+// For test programs that drive units allocating from LibraryHeap and TextHeap: both heaps are
+// created before the tests, and every test ends by checking that both still validate, so that a
+// write past the end of a block fails the test that made it. (32-bit Wine notices such a write
+// only with heap tail checking, which the test sessions turn on.)
+#ifndef TESTS_HEAP_CHECK_H_
+#define TESTS_HEAP_CHECK_H_
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "platform/heaps.h"
+
+namespace launcher_test {
+
+inline const bool kHeapsChecked = [] {
+  launcher::CreateHeaps();
+  struct HeapCheck : testing::EmptyTestEventListener {
+    // Listeners hear of a test's end in reverse order, so this comes before its result is shown.
+    void OnTestEnd(const testing::TestInfo&) override {
+      EXPECT_TRUE(::HeapValidate(launcher::LibraryHeap, 0, nullptr)) << "LibraryHeap is damaged";
+      EXPECT_TRUE(::HeapValidate(launcher::TextHeap, 0, nullptr)) << "TextHeap is damaged";
+    }
+  };
+  testing::UnitTest::GetInstance()->listeners().Append(new HeapCheck);
+  return true;
+}();
+
+}  // namespace launcher_test
+
+#endif  // TESTS_HEAP_CHECK_H_
