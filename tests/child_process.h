@@ -1,7 +1,8 @@
 // The one harness for programs that tests start. A test program that includes this header is a
 // child when kChildVariable holds "<modes>|<folder>|<test's process id>": before main it does
 // what its modes ask, writes how it was started to <folder>\report-<pid>.txt, as "<command
-// line>|<start-up flags> <show state> <kind of input>", and exits instead of testing. Modes:
+// line>|<start-up flags> <show state> <kind of input>", sets ReportedEvent(<pid>) once the report
+// is whole, and exits instead of testing. Modes:
 //   i  first read its input to the end, which comes once no one else holds the pipe's write end;
 //   w  first show a topmost window titled kChildWindow, without activating it;
 //   h  after the report, hold (pumping messages) until kReleaseEvent is set or the test ends.
@@ -47,27 +48,25 @@ inline std::vector<std::string> TakeReports(const std::wstring& folder) {
   return reports;
 }
 
-// The report of the running child `process` once it is written, removed as read; empty, with a
-// failure that says why, when the child ends without one or kPatienceMs pass.
+// The event that a child sets once its report is whole, kept by the child while it runs.
+// (Change notifications on the folder would do, but 32-bit Wine under qemu-i386 loses them.)
+inline HANDLE ReportedEvent(DWORD processId) {
+  return ::CreateEventW(nullptr, TRUE, FALSE,
+                        (L"PBTestReported-" + std::to_wstring(processId)).c_str());
+}
+
+// The report of the child `process`, removed as read; empty, with a failure that says why, when
+// the child ends without one or kPatienceMs pass first.
 inline std::string WaitForReport(const std::wstring& folder, HANDLE process) {
+  const HANDLE waits[] = {ReportedEvent(::GetProcessId(process)), process};
+  const DWORD woken = ::WaitForMultipleObjects(2, waits, FALSE, kPatienceMs);
+  ::CloseHandle(waits[0]);
   const std::wstring name = ReportOf(folder, ::GetProcessId(process));
-  const HANDLE waits[] = {
-      ::FindFirstChangeNotificationW(folder.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME), process};
-  const ULONGLONG deadline = ::GetTickCount64() + kPatienceMs;
-  DWORD woken = WAIT_OBJECT_0;
-  // The folder is looked at once more after the child has ended: it may just have reported.
-  for (bool ended = false; ::GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES;) {
-    const ULONGLONG now = ::GetTickCount64();
-    if (ended || now >= deadline) break;
-    woken = ::WaitForMultipleObjects(2, waits, FALSE, DWORD(deadline - now));
-    ended = woken != WAIT_OBJECT_0 || !::FindNextChangeNotification(waits[0]);
-  }
-  ::FindCloseChangeNotification(waits[0]);
   const std::string report = ReadBytes(name);
   ::DeleteFileW(name.c_str());
   if (report.empty())
     ADD_FAILURE() << "child process " << ::GetProcessId(process) << " wrote no report "
-                  << (woken == WAIT_OBJECT_0 + 1 ? "before it ended" : "within the patience");
+                  << (woken == WAIT_TIMEOUT ? "within the patience" : "before it ended");
   return report;
 }
 
@@ -142,10 +141,8 @@ inline const bool kIsChild = [] {
                              std::to_string(startup.dwFlags) + " " +
                              std::to_string(startup.wShowWindow) +
                              (::GetFileType(input) == FILE_TYPE_PIPE ? " pipe" : " other");
-  // Renamed once whole, so that no one reads half a report.
-  const std::wstring name = ReportOf(folder, ::GetCurrentProcessId());
-  WriteBytes(name + L".part", report);
-  ::MoveFileW((name + L".part").c_str(), name.c_str());
+  WriteBytes(ReportOf(folder, ::GetCurrentProcessId()), report);
+  ::SetEvent(ReportedEvent(::GetCurrentProcessId()));
   const HANDLE waits[] = {
       ::CreateEventW(nullptr, TRUE, FALSE, kReleaseEvent),
       ::OpenProcess(SYNCHRONIZE, FALSE, wcstoul(all.c_str() + all.rfind(L'|') + 1, nullptr, 10))};
