@@ -42,7 +42,8 @@ mapfile -t missing32 < <(missing "${i386[@]}")
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
-echo "setup: installing ${missing64[*]} ${missing32[*]}"
+all=("${missing64[@]}" "${missing32[@]}")
+echo "setup: installing ${all[*]}"
 export DEBIAN_FRONTEND=noninteractive
 if [ ${#missing32[@]} -gt 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo dpkg --add-architecture i386
