@@ -1,13 +1,10 @@
-// The one harness for programs that tests start. A test program that includes this header is a
-// child when kChildVariable holds "<modes>|<folder>|<test's process id>": before main it does
-// what its modes ask, writes how it was started to <folder>\report-<pid>.txt, as "<command
-// line>|<start-up flags> <show state> <kind of input>", sets ReportedEvent(<pid>) once the report
-// is whole, and exits instead of testing. Modes:
+// Programs that tests start. A test program including this is a child when kChildVariable holds
+// "<modes>|<folder>|<test's process id>" (inherited, so the launcher's DOSBox.exe is one too):
+// before main it does what its modes ask, writes "<command line>|<start-up flags> <show state>
+// <kind of input>" to ReportOf(<folder>, <pid>), sets ReportedEvent(<pid>), and exits. Modes:
 //   i  first read its input to the end, which comes once no one else holds the pipe's write end;
 //   w  first show a topmost window titled kChildWindow, without activating it;
 //   h  after the report, hold (pumping messages) until kReleaseEvent is set or the test ends.
-// The setting passes on to what the test starts, so the launcher's DOSBox.exe can be such a
-// child too.
 #ifndef TESTS_CHILD_PROCESS_H_
 #define TESTS_CHILD_PROCESS_H_
 
@@ -25,6 +22,12 @@ namespace launcher_test {
 constexpr wchar_t kChildVariable[] = L"PB_TEST_CHILD";
 constexpr wchar_t kReleaseEvent[] = L"PBTestReleaseChildren";
 constexpr wchar_t kChildWindow[] = L"PB test child window";
+
+// This test program, which tests start as a child.
+inline std::wstring SelfPath() {
+  wchar_t self[MAX_PATH];
+  return std::wstring(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
+}
 
 inline void ExpectChildren(const std::wstring& modes, const std::wstring& folder) {
   const std::wstring self = std::to_wstring(::GetCurrentProcessId());
@@ -48,14 +51,13 @@ inline std::vector<std::string> TakeReports(const std::wstring& folder) {
   return reports;
 }
 
-// The event that a child sets once its report is whole, kept by the child while it runs.
-// (Change notifications on the folder would do, but 32-bit Wine under qemu-i386 loses them.)
+// Set by a child once its report is whole (32-bit Wine under qemu loses change notifications).
 inline HANDLE ReportedEvent(DWORD processId) {
   return ::CreateEventW(nullptr, TRUE, FALSE,
                         (L"PBTestReported-" + std::to_wstring(processId)).c_str());
 }
 
-// The report of the child `process`, removed as read; empty, with a failure that says why, when
+// The report of the child `process`, removed as read; empty, with a failure saying why, when
 // the child ends without one or kPatienceMs pass first.
 inline std::string WaitForReport(const std::wstring& folder, HANDLE process) {
   const HANDLE waits[] = {ReportedEvent(::GetProcessId(process)), process};
@@ -71,9 +73,8 @@ inline std::string WaitForReport(const std::wstring& folder, HANDLE process) {
 }
 
 // The programs named `name` that `parent` started and that still run, opened to be waited for.
-// (Wine starts programs of its own on a program's behalf, its desktop among them.) Wine soon
-// hands out an ended process's id again, so a process whose parent had the same id earlier is
-// told apart by having been created before `parent`.
+// Wine soon reuses an ended process's id: a child of an earlier holder of `parent`'s id was
+// created before `parent`.
 inline std::vector<HANDLE> RunningChildrenOf(HANDLE parent, const wchar_t* name) {
   const auto created = [](HANDLE process) {
     FILETIME times[4] = {};
@@ -100,18 +101,14 @@ inline std::vector<HANDLE> RunningChildrenOf(HANDLE parent, const wchar_t* name)
   return children;
 }
 
-// Lets every holding child go and waits until `children` have ended; whether they all did
-// within kPatienceMs. The handles are closed.
+// Lets every holding child go; whether `children` all ended within kPatienceMs. Closes them.
 inline bool ReleaseChildren(std::vector<HANDLE>& children) {
   HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, kReleaseEvent);
   ::SetEvent(release);
-  bool ended = true;
-  const ULONGLONG deadline = ::GetTickCount64() + kPatienceMs;
-  for (HANDLE child : children) {
-    const ULONGLONG now = ::GetTickCount64();
-    ended &= now < deadline && ::WaitForSingleObject(child, DWORD(deadline - now)) == 0;
-    ::CloseHandle(child);
-  }
+  const bool ended =
+      children.empty() || ::WaitForMultipleObjects(DWORD(children.size()), children.data(), TRUE,
+                                                   kPatienceMs) == WAIT_OBJECT_0;
+  for (HANDLE child : children) ::CloseHandle(child);
   children.clear();
   ::ResetEvent(release);
   ::CloseHandle(release);

@@ -13,8 +13,7 @@ namespace {
 
 using namespace launcher;
 
-// The session's X screen is the primary display, found through the device enumeration: the
-// whole-screen fallback has no name.
+// The session's X screen is the primary display, named, so not the whole-screen fallback.
 TEST(Displays, PrimaryIsTheSessionScreen) {
   EXPECT_EQ(DisplayHeight(0), 0) << "before any examination";
   ASSERT_GE(ExamineDisplays(), 1);
@@ -23,17 +22,14 @@ TEST(Displays, PrimaryIsTheSessionScreen) {
   EXPECT_NE(DisplayTable[0].name[0], L'\0');
 }
 
-// ---- Displays that cannot be made for real, staged through the test seam ----
-
-// A staged display's letter names it and gives each of its values, so a value that lands in
-// the wrong place shows.
+// Displays that cannot be made for real are staged. A staged display's letter names it and
+// gives each of its values, so a value that lands in the wrong place shows.
 DisplayInfo Staged(char letter) {
   DisplayInfo info = {letter, -letter, 10 * letter, 20 * letter, letter / 2, 8, L"\\\\.\\DISPLAY"};
   info.name[11] = static_cast<wchar_t>(letter);
   return info;
 }
 
-// Failures to stage.
 constexpr int kNoEntryPoint = 1, kNoScreen = 2;
 
 // The devices in report order, a word each: the display's letter, then '*' for the primary,
@@ -93,8 +89,7 @@ constexpr DisplayApi kStagedApi = {
     ::GetSystemMetrics, StagedCreateDCW,      ::GetDeviceCaps, ::DeleteDC,
 };
 
-// The table, a letter per slot: a staged display, S for the whole screen, 0 for an unwritten
-// slot, ? for anything else.
+// The table, a letter per slot: a staged display, S the whole screen, 0 unwritten, ? other.
 std::string Letters() {
   // Wine reports the refresh rate of the screen as 1, the hardware's default: stored as 0.
   const DisplayInfo screen = {
@@ -128,7 +123,6 @@ TEST(Displays, StagedTableOfTheAttachedDisplays) {
     const char* table;
   } cases[] = {
       {{"T", "M*"}, {}, 0, "MT"},                // the secondary reported first, taller
-      {{"T", "L", "M*"}, {}, 0, "MTL"},          // the primary reported last
       {{"M*", "N-", "T"}, {}, 0, "MT"},          // a device not attached takes no slot
       {{"T", "M*?"}, {}, 0, "0T"},               // the primary's settings cannot be read
       {{"M*", "T?", "L"}, {}, 0, "ML0"},         // a secondary's: the next moves up

@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""The three dosbox.conf texts as the launcher's own code renders them (render_dosbox_conf under
-Wine): their layout, and every setting taken as written by the host's DOSBox 0.74, which must
-then run the stand-in PB.exe and close by itself. DOSBox writes out the configuration it ended
-up with: a key it does not know is missing there, and a value it refuses comes back changed."""
+"""The three dosbox.conf texts as the launcher renders them: their layout, and every setting taken
+as written by DOSBox 0.74 (in the configuration it writes out), which then runs PB.exe and ends."""
 import configparser
 import os
 import re
@@ -75,8 +73,8 @@ class DosboxTexts(unittest.TestCase):
                 shutil.copyfile(STAND_IN_PB, os.path.join(folder, "PB.exe"))
                 with open(os.path.join(folder, "dosbox.conf"), "w", newline="") as conf:
                     conf.write(text)
-                # As the launcher starts it, and then writing out what it took, to a file named
-                # relative to its folder so that no space in the work path can split the command.
+                # As the launcher starts it, then writing out what it took (named relative to the
+                # folder: a space in the work path would split the command).
                 command = [DOSBOX, os.path.join(folder, "PB.exe"), "-noconsole", "-exit",
                            "-conf", os.path.join(folder, "dosbox.conf"),
                            "-c", "config -writeconf loaded.conf"]

@@ -1,7 +1,5 @@
-// For test programs that drive units allocating from LibraryHeap and TextHeap: both heaps are
-// created before the tests, and every test ends by checking that both still validate, so that a
-// write past the end of a block fails the test that made it. (32-bit Wine notices such a write
-// only with heap tail checking, which the test sessions turn on.)
+// Creates LibraryHeap and TextHeap, and ends every test by validating both, so that a write past
+// a block fails the test that made it (32-bit Wine notices one only with heap tail checking).
 #ifndef TESTS_HEAP_CHECK_H_
 #define TESTS_HEAP_CHECK_H_
 

@@ -1,5 +1,4 @@
-// The launch logic: the sequence against a scripted stand-in for the Windows services, and
-// the texts it composes.
+// The launch sequence against a scripted stand-in for the Windows services, and its texts.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -14,9 +13,7 @@
 namespace launcher_test {
 namespace {
 
-using launcher::Composition;
-using launcher::Text;
-using launcher::TextWorkArea;
+using namespace launcher;
 
 // Text memory over malloc that can be told to refuse.
 struct FakeTextMemory final : launcher::TextMemory {
@@ -87,8 +84,6 @@ struct FakePlatform final : launcher::PlatformServices {
   }
 };
 
-using launcher::PATH_ABSENT;
-using launcher::PATH_DIRECTORY;
 using Calls = std::vector<std::wstring>;
 
 Calls operator+(Calls calls, const Calls& more) {
@@ -169,8 +164,8 @@ const struct {
     {{}, Launched(L"10967 [640x480]"), INT_MIN},
 };
 
-// Each scenario's exact calls: the probes in order, the text chosen for the display and written
-// whole, a short write removed, the message shown, and the command line DOSBox is started with.
+// Each scenario's exact calls: probes, the text for the display written whole (a short one
+// removed), the message shown, and DOSBox's command line.
 TEST(LaunchSequence, ProbesWritesStartsAndReportsAsEachScenarioNeeds) {
   for (const auto& scenario : kScenarios) {
     SCOPED_TRACE(testing::Message() << "scenario " << &scenario - kScenarios);
@@ -185,9 +180,8 @@ TEST(LaunchSequence, ProbesWritesStartsAndReportsAsEachScenarioNeeds) {
   }
 }
 
-// Compositions nest: an inner one ends where the outer text stopped, which stays intact. Without
-// memory to grow the work area nothing is composed, and a value that cannot get memory for a
-// text holds none rather than a stale one.
+// Compositions nest, leaving the outer text intact. Without memory nothing is composed, and a
+// value that cannot get memory for a text holds none rather than a stale one.
 TEST(TextWorkArea, NestsCompositionsAndHoldsNoTextWithoutMemory) {
   FakeTextMemory memory;
   TextWorkArea area;

@@ -1,8 +1,6 @@
-// The launcher as a whole. Its shipped 32-bit image is read without running it: mapped as an
-// image resource, so that its headers, imports and resources are read where they lie. And the
-// launcher of this build runs as a user would start it, in the test session's Wine prefix whose
-// C: drive is laid out for each case; this test program, copied as DOSBox.exe, stands in for
-// DOSBox: it reports how the launcher started it and holds until released (child_process.h).
+// The launcher as a whole: the shipped 32-bit image, read where it lies, and this build's launcher
+// run as a user starts it, on a C: drive laid out for each case, with this test program copied as
+// DOSBox.exe standing in for DOSBox (child_process.h).
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -43,24 +41,19 @@ TEST(ShippedImage, HeadersAndImports) {
   ASSERT_EQ(optional.Magic, IMAGE_NT_OPTIONAL_HDR32_MAGIC);
   EXPECT_EQ(nt.FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
   EXPECT_NE(nt.FileHeader.TimeDateStamp, 0u) << "a zero stamp trips some virus scanners";
-  // File identities are complements of record addresses, clear of static numbers below 2 GiB.
-  EXPECT_EQ(nt.FileHeader.Characteristics & IMAGE_FILE_LARGE_ADDRESS_AWARE, 0);
+  EXPECT_EQ(nt.FileHeader.Characteristics & IMAGE_FILE_LARGE_ADDRESS_AWARE, 0);  // file identities
   EXPECT_EQ(optional.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
   EXPECT_EQ(
       std::vector<WORD>(&optional.MajorOperatingSystemVersion, &optional.MinorSubsystemVersion + 1),
       (std::vector<WORD>{4, 0, 0, 0, 4, 0}));  // system, image, subsystem versions
   EXPECT_EQ(std::vector<DWORD>(&optional.SizeOfStackReserve, &optional.SizeOfHeapCommit + 1),
             (std::vector<DWORD>{1048576, 4096, 1048576, 4096}));
-  // Kept on purpose: they make the image safer.
   const WORD safer = IMAGE_DLLCHARACTERISTICS_NX_COMPAT | IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE;
   EXPECT_EQ(optional.DllCharacteristics & safer, safer);
   EXPECT_LT(optional.AddressOfEntryPoint - optional.BaseOfCode, optional.SizeOfCode);
-  WIN32_FILE_ATTRIBUTE_DATA file = {};
-  ASSERT_TRUE(::GetFileAttributesExW(SHIPPED_LAUNCHER, GetFileExInfoStandard, &file));
-  EXPECT_LE(file.nFileSizeLow + (file.nFileSizeHigh != 0 ? 1ull << 32 : 0), 40960u);
+  EXPECT_LT(ReadBytes(SHIPPED_LAUNCHER).size() - 1, 40960u) << "1 to 40960 bytes";
 
-  // Only the system DLLs the services use, by name, and no C runtime; the display device
-  // enumeration (EnumDisplayDevicesW) is looked up at run time, not imported.
+  // Only system DLLs, by name, and no C runtime; EnumDisplayDevicesW is looked up at run time.
   const std::set<std::string> allowed = {"KERNEL32.DLL", "USER32.DLL",   "GDI32.DLL",
                                          "SHELL32.DLL",  "COMCTL32.DLL", "OLE32.DLL"};
   std::set<std::string> imported;
@@ -80,8 +73,7 @@ TEST(ShippedImage, HeadersAndImports) {
   EXPECT_EQ(imported.count("EnumDisplayDevicesW"), 0u);
 }
 
-// Four 16-colour bitmaps, largest first, in the colours the picture uses; every resource is
-// found in US English.
+// Four 16-colour icon bitmaps, largest first; every resource in US English.
 TEST(ShippedImage, IconVersionRecordAndManifest) {
   const std::string group = Resource(RT_GROUP_ICON, 1);
   ASSERT_EQ(group.size(), 6u + 4 * 14);  // a header, then 14 bytes for each image
@@ -123,14 +115,9 @@ const std::wstring kPbFolder = L"C:\\PB35\\";
 const std::wstring kConfig = kPbFolder + L"dosbox.conf";
 const std::wstring kReports = L"C:\\launcher-test-reports";
 
-std::wstring BinFolder() {
-  wchar_t self[MAX_PATH] = {};
-  const std::wstring path(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
-  return path.substr(0, path.rfind(L'\\') + 1);
-}
+std::wstring BinFolder() { return SelfPath().substr(0, SelfPath().rfind(L'\\') + 1); }
 
-// A visible message box (a dialog of the class #32770) of process `processId` that is not
-// among `seen`; null when there is none.
+// A visible message box (class #32770) of process `processId` not among `seen`, or null.
 inline HWND FindBox(DWORD processId, const std::vector<HWND>& seen = {}) {
   for (HWND box = nullptr; (box = ::FindWindowExW(nullptr, box, L"#32770", nullptr)) != nullptr;) {
     DWORD owner = 0;
@@ -159,8 +146,7 @@ inline std::wstring DescribeBox(HWND box) {
          L"|icons " + std::to_wstring(icons);
 }
 
-// What one run of the launcher did: each box it showed (read, then closed) and its exit code,
-// and the DOSBox programs it started that still run, held open by the test.
+// What one launcher run did: the boxes it showed, its exit code, the DOSBox programs still running.
 struct LauncherRun {
   std::vector<std::wstring> shown;
   std::vector<HANDLE> started;
@@ -208,8 +194,7 @@ std::string ExpectedConfig() {
   return text;
 }
 
-// Lets the DOSBox stand-ins in `started` go and waits for them to end, then empties the C: drive
-// of what a case laid out.
+// Lets the DOSBox stand-ins go, waits for them to end, and empties the C: drive of a case.
 void Clear(std::vector<HANDLE>& started) {
   ASSERT_TRUE(ReleaseChildren(started)) << "a DOSBox stand-in did not end once released";
   for (const std::wstring& folder : {kFirst, kSecond, kPbFolder, kReports})
@@ -221,10 +206,9 @@ enum Dosbox { kNone, kEmptyFolder, kDosbox };
 enum Pb { kNoPb, kPbEmpty, kConfigMine, kConfigFolder };  // C:\PB35, and dosbox.conf in it
 const char kMine[] = "[sdl]\r\nfullscreen=true\r\n";
 
-// Every path of the launch sequence, staged for real: whatever happens, the launcher ends with 0;
-// a DOSBox it started is shown normally with standard handles, its input a pipe that the
-// launcher let go of as it ended, and still runs after the launcher's end; no other path starts
-// anything. Each test session runs this with its own screen, whose height chooses the text.
+// Every path, staged for real: the launcher ends with 0; a DOSBox it started is shown normally,
+// reads a pipe the launcher let go of, and outlives it; no other path starts anything. Each test
+// session runs this with its own screen, whose height chooses the text.
 TEST(Launcher, EveryPathShowsStartsAndWritesWhatItShould) {
   const struct {
     Dosbox first, second;
@@ -253,8 +237,7 @@ TEST(Launcher, EveryPathShowsStartsAndWritesWhatItShould) {
     for (const auto& [dosbox, folder] : {std::pair{c.first, kFirst}, {c.second, kSecond}}) {
       if (dosbox != kNone) staged &= ::CreateDirectoryW(folder.c_str(), nullptr) != 0;
       if (dosbox == kDosbox)
-        staged &= ::CopyFileW((BinFolder() + L"launcher_tests.exe").c_str(),
-                              (folder + L"DOSBox.exe").c_str(), FALSE) != 0;
+        staged &= ::CopyFileW(SelfPath().c_str(), (folder + L"DOSBox.exe").c_str(), FALSE) != 0;
     }
     if (c.pb != kNoPb) staged &= ::CreateDirectoryW(kPbFolder.c_str(), nullptr) != 0;
     if (c.pb == kConfigMine) staged &= WriteBytes(kConfig, kMine);

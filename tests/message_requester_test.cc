@@ -15,8 +15,7 @@ namespace {
 
 using namespace launcher;
 
-// What the box may change of a window: "E" or "D" for enabled or disabled, then "T" when the
-// window is in the topmost band.
+// What the box may change of a window: "E"nabled or "D"isabled, then "T" when topmost.
 std::string StateOf(HWND window) {
   return std::string(::IsWindowEnabled(window) ? "E" : "D") +
          ((::GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) ? "T" : "");
@@ -29,8 +28,7 @@ HWND MakeWindow(DWORD exStyle, DWORD style, int show) {
   return window;
 }
 
-// What was seen when the box became active, from inside the box's thread; the box is then
-// closed with its OK button.
+// What was seen as the box became active, from inside its thread; the box is then closed.
 struct {
   HHOOK hook;
   std::vector<HWND> windows;
@@ -51,19 +49,16 @@ LRESULT CALLBACK SeeTheBox(int code, WPARAM wParam, LPARAM lParam) {
 }
 
 // While the box is open, this thread's visible windows are disabled and out of the topmost band;
-// the foreground one owns the box, which disables it itself. Afterwards exactly what was changed
-// is restored: an invisible window and one that was disabled already are as they were, and so
-// are the windows of another thread and of another process throughout.
+// the foreground one owns the box. Afterwards exactly what was changed is restored; an invisible
+// or disabled window, and other threads' and processes' windows, are never touched.
 TEST(MessageRequester, HoldsOnlyThisThreadsWindowsAndRestoresWhatItChanged) {
   ScratchFolder scratch;
   ExpectChildren(L"wh", scratch.path);
-  wchar_t self[MAX_PATH];
-  ::GetModuleFileNameW(nullptr, self, MAX_PATH);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION child = {};
-  ASSERT_TRUE(::CreateProcessW(self, nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &child));
+  ASSERT_TRUE(::CreateProcessW(SelfPath().c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &child));
   std::vector<HANDLE> children = {child.hProcess};
   ::CloseHandle(child.hThread);
   ASSERT_FALSE(WaitForReport(scratch.path, child.hProcess).empty()) << "its window is shown";

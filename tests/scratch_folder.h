@@ -1,5 +1,4 @@
-// A folder of its own for one test under the Windows temp folder, removed with all it holds
-// when the test ends, and the few file helpers the tests share.
+// A scratch folder for one test, removed with all it holds, and the tests' file helpers.
 #ifndef TESTS_SCRATCH_FOLDER_H_
 #define TESTS_SCRATCH_FOLDER_H_
 
@@ -10,8 +9,8 @@
 
 namespace launcher_test {
 
-// The longest that any one wait of the tests may take: so generous that only a fault runs into
-// it, on a loaded machine and under emulation alike.
+// The longest any one wait of the tests may take: only a fault runs into it, even on a loaded
+// machine or under emulation.
 constexpr DWORD kPatienceMs = 120 * 1000;
 
 // One pass over the file or folder at `longForm` (a \\?\ path) and all it holds, hidden,
@@ -29,9 +28,8 @@ inline void RemoveOnce(const std::wstring& longForm) {
   ::RemoveDirectoryW(longForm.c_str());
 }
 
-// Removes the file or folder at the absolute `path` with all it holds; whether it is gone. A
-// program that has just ended may hold its folder a moment longer under Wine, so this tries
-// again until it is gone or kPatienceMs have passed.
+// Removes `path` (absolute) with all it holds; whether it is gone. Under Wine a program that
+// has just ended may hold its folder a moment longer, so this tries again for kPatienceMs.
 inline bool RemoveTree(const std::wstring& path) {
   const std::wstring longForm = L"\\\\?\\" + path.substr(0, path.find_last_not_of(L'\\') + 1);
   for (const ULONGLONG deadline = ::GetTickCount64() + kPatienceMs;; ::Sleep(100)) {
