@@ -79,19 +79,19 @@ TEST_F(OutputFileWriter, GathersSmallBlocksAndPassesLargeOnes) {
   }
 }
 
-// Opening a number that holds a file writes that file out and closes it first, even when
-// the new file cannot be created. (ReadBytes cannot open a file the writer holds.)
+// Opening a number that holds a file (16: past the first slots) writes that file out and closes
+// it first, even when the new file cannot be created. (ReadBytes cannot open a held file.)
 TEST_F(OutputFileWriter, ReopeningANumberClosesItsFileFirst) {
   const std::wstring first = scratch / L"first.txt", second = scratch / L"second.txt";
   ASSERT_TRUE(WriteBytes(second, "old content"));
-  ASSERT_NE(CreateOutputFile(0, first.c_str()), 0);
-  ASSERT_EQ(Write(0, "pending"), 7);
-  ASSERT_NE(CreateOutputFile(0, second.c_str()), 0);
+  ASSERT_NE(CreateOutputFile(16, first.c_str()), 0);
+  ASSERT_EQ(Write(16, "pending"), 7);
+  ASSERT_NE(CreateOutputFile(16, second.c_str()), 0);
   EXPECT_EQ(ReadBytes(first), "pending");
-  ASSERT_EQ(Write(0, "new"), 3);
-  EXPECT_EQ(CreateOutputFile(0, scratch.path.c_str()), 0);  // a folder
+  ASSERT_EQ(Write(16, "new"), 3);
+  EXPECT_EQ(CreateOutputFile(16, scratch.path.c_str()), 0);  // a folder
   EXPECT_EQ(ReadBytes(second), "new");
-  EXPECT_EQ(Write(0, "lost"), 0);
+  EXPECT_EQ(Write(16, "lost"), 0);
 }
 
 // Nothing is created or emptied, and the number (or the dynamic record) is free again; nothing
