@@ -68,7 +68,7 @@ inline std::string WaitForReport(const std::wstring& folder, HANDLE process) {
   ::DeleteFileW(name.c_str());
   if (report.empty())
     ADD_FAILURE() << "child process " << ::GetProcessId(process) << " wrote no report "
-                  << (woken == WAIT_TIMEOUT ? "within the patience" : "before it ended");
+                  << (woken == WAIT_TIMEOUT ? "within the time limit" : "before it ended");
   return report;
 }
 
