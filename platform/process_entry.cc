@@ -15,6 +15,7 @@ extern "C" {
 // The instance handle, command line and show state Windows offers are not used: the launcher
 // takes no arguments and has no window of its own.
 [[noreturn]] void WINAPI Entry() {
+  launcher::RestrictDllSearch();
   launcher::StartUpServices();
   launcher::RunLaunchSequence(launcher::WindowsServices());
   launcher::ShutDownServices();

@@ -63,6 +63,24 @@ WindowsPlatformServices* services = nullptr;
 
 }  // namespace
 
+// Windows looks for a DLL named without a path in the program's own folder first, and the
+// system DLLs the launcher calls load further DLLs by name. The launcher is run from wherever
+// it was downloaded, where anyone may have left a file. Both functions are looked up rather
+// than imported, so that the image still starts on systems that lack them: Windows 7 without
+// update KB2533623 has only the second, which at least drops the current folder.
+void RestrictDllSearch() {
+  using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+  using SetDllDirectoryFunction = BOOL(WINAPI*)(LPCWSTR);
+  HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+  // Through a generic function type: FARPROC is a placeholder for the real signature.
+  auto systemOnly = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+      reinterpret_cast<void (*)()>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  if (systemOnly != nullptr && systemOnly(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
+  auto noCurrentFolder = reinterpret_cast<SetDllDirectoryFunction>(
+      reinterpret_cast<void (*)()>(::GetProcAddress(kernel, "SetDllDirectoryW")));
+  if (noCurrentFolder != nullptr) noCurrentFolder(L"");
+}
+
 void StartUpServices() {
   CreateHeaps();
   services = new (servicesStorage) WindowsPlatformServices;

@@ -7,6 +7,10 @@
 
 namespace launcher {
 
+// Keeps the DLL search to the system folder, so that no DLL lying beside the launcher is ever
+// loaded by name. The first thing the process does, before anything that can load a DLL.
+void RestrictDllSearch();
+
 // Creates, in this order: the library heap, the text heap and its work area, the file table,
 // the program runner's lock; then registers the common-control classes and initialises COM.
 void StartUpServices();

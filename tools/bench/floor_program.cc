@@ -11,6 +11,7 @@
 namespace {
 
 using EnumDisplayDevicesFunction = BOOL(WINAPI*)(LPCWSTR, DWORD, DISPLAY_DEVICEW*, DWORD);
+using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
 
 wchar_t commandLine[] =
     L"\"C:\\Program Files\\DOSBox-0.74\\DOSBox.exe\"  \"C:\\PB35\\PB.exe\" -noconsole -exit "
@@ -27,6 +28,11 @@ PROCESS_INFORMATION started;
 }  // namespace
 
 extern "C" [[noreturn]] void WINAPI FloorEntry() {
+  // The DLL search kept to the system folder, found the way the launcher finds it.
+  reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void (*)()>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")))(
+      LOAD_LIBRARY_SEARCH_SYSTEM32);
+
   // Start-up: two heaps, the text area, the file table and its slots, the registry lock,
   // common controls and COM.
   HANDLE libraryHeap = ::HeapCreate(0, 4096, 0);
