@@ -4,7 +4,10 @@
 // <kind of input>" to ReportOf(<folder>, <pid>), sets ReportedEvent(<pid>), and exits. Modes:
 //   i  first read its input to the end, which comes once no one else holds the pipe's write end;
 //   w  first show a topmost window titled kChildWindow, without activating it;
-//   h  after the report, hold (pumping messages) until kReleaseEvent is set or the test ends.
+//   h  after the report, hold (pumping messages) until kReleaseEvent is set or the test ends;
+//   r  first restrict the DLL search, as the launcher does;
+//   d  load dwmapi.dll by name and end the report with " planted" when the one that came is
+//      planted_dll.cc, else " system".
 #ifndef TESTS_CHILD_PROCESS_H_
 #define TESTS_CHILD_PROCESS_H_
 
@@ -15,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/process_frame.h"
 #include "tests/scratch_folder.h"
 
 namespace launcher_test {
@@ -27,6 +31,18 @@ constexpr wchar_t kChildWindow[] = L"PB test child window";
 inline std::wstring SelfPath() {
   wchar_t self[MAX_PATH];
   return std::wstring(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
+}
+
+// Starts `program`, this test program or a copy of it; its process handle, null if it failed.
+inline HANDLE StartChild(const std::wstring& program) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child = {};
+  if (!::CreateProcessW(program.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &child))
+    return nullptr;
+  ::CloseHandle(child.hThread);
+  return child.hProcess;
 }
 
 inline void ExpectChildren(const std::wstring& modes, const std::wstring& folder) {
@@ -121,6 +137,7 @@ inline const bool kIsChild = [] {
   const std::wstring all = setting, modes = all.substr(0, all.find(L'|'));
   const std::wstring folder = all.substr(modes.size() + 1, all.rfind(L'|') - modes.size() - 1);
   const auto has = [&modes](wchar_t mode) { return modes.find(mode) != std::wstring::npos; };
+  if (has(L'r')) launcher::RestrictDllSearch();
   STARTUPINFOW startup = {};
   ::GetStartupInfoW(&startup);
   HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
@@ -134,10 +151,13 @@ inline const bool kIsChild = [] {
                  SW_SHOWNOACTIVATE);
   }
   const std::wstring line = ::GetCommandLineW();
-  const std::string report = std::string(line.begin(), line.end()) + "|" +
-                             std::to_string(startup.dwFlags) + " " +
-                             std::to_string(startup.wShowWindow) +
-                             (::GetFileType(input) == FILE_TYPE_PIPE ? " pipe" : " other");
+  std::string report = std::string(line.begin(), line.end()) + "|" +
+                       std::to_string(startup.dwFlags) + " " + std::to_string(startup.wShowWindow) +
+                       (::GetFileType(input) == FILE_TYPE_PIPE ? " pipe" : " other");
+  if (has(L'd')) {
+    HMODULE dll = ::LoadLibraryW(L"dwmapi.dll");
+    report += ::GetProcAddress(dll, "PlantedBesideTheProgram") ? " planted" : " system";
+  }
   WriteBytes(ReportOf(folder, ::GetCurrentProcessId()), report);
   ::SetEvent(ReportedEvent(::GetCurrentProcessId()));
   const HANDLE waits[] = {

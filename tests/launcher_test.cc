@@ -48,29 +48,39 @@ TEST(ShippedImage, HeadersAndImports) {
       (std::vector<WORD>{4, 0, 0, 0, 4, 0}));  // system, image, subsystem versions
   EXPECT_EQ(std::vector<DWORD>(&optional.SizeOfStackReserve, &optional.SizeOfHeapCommit + 1),
             (std::vector<DWORD>{1048576, 4096, 1048576, 4096}));
-  const WORD safer = IMAGE_DLLCHARACTERISTICS_NX_COMPAT | IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE;
+  // Loaded at a random address, data that cannot run, no exception handlers to steer into.
+  const WORD safer = IMAGE_DLLCHARACTERISTICS_NX_COMPAT | IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE |
+                     IMAGE_DLLCHARACTERISTICS_NO_SEH |
+                     IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE;
   EXPECT_EQ(optional.DllCharacteristics & safer, safer);
+  const IMAGE_DATA_DIRECTORY* directory = optional.DataDirectory;
+  EXPECT_NE(directory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size, 0u) << "it can be moved";
+  // Nothing runs or is loaded before the entry point but what the import table names.
+  EXPECT_EQ(directory[IMAGE_DIRECTORY_ENTRY_TLS].Size, 0u);
+  EXPECT_EQ(directory[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT].Size, 0u);
   EXPECT_LT(optional.AddressOfEntryPoint - optional.BaseOfCode, optional.SizeOfCode);
   EXPECT_LT(ReadBytes(SHIPPED_LAUNCHER).size() - 1, 40960u) << "1 to 40960 bytes";
 
-  // Only system DLLs, by name, and no C runtime; EnumDisplayDevicesW is looked up at run time.
-  const std::set<std::string> allowed = {"KERNEL32.DLL", "USER32.DLL",   "GDI32.DLL",
-                                         "SHELL32.DLL",  "COMCTL32.DLL", "OLE32.DLL"};
-  std::set<std::string> imported;
-  for (auto* module = At<IMAGE_IMPORT_DESCRIPTOR>(
-           nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);
+  // Only these system DLLs, by name, and no C runtime; EnumDisplayDevicesW and the DLL search
+  // functions are looked up at run time.
+  std::set<std::string> dlls, imported;
+  for (auto* module =
+           At<IMAGE_IMPORT_DESCRIPTOR>(directory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);
        module->Name != 0; ++module) {
     std::string dll = At<char>(module->Name);
     std::transform(dll.begin(), dll.end(), dll.begin(), ::toupper);
-    EXPECT_EQ(allowed.count(dll), 1u) << dll;
+    dlls.insert(dll);
     for (auto* thunk = At<IMAGE_THUNK_DATA32>(module->OriginalFirstThunk);
          thunk->u1.AddressOfData != 0; ++thunk) {
       ASSERT_FALSE(thunk->u1.Ordinal & IMAGE_ORDINAL_FLAG32) << dll << " by ordinal";
       imported.insert(At<IMAGE_IMPORT_BY_NAME>(thunk->u1.AddressOfData)->Name);
     }
   }
+  EXPECT_EQ(dlls, (std::set<std::string>{"COMCTL32.DLL", "GDI32.DLL", "KERNEL32.DLL", "OLE32.DLL",
+                                         "SHELL32.DLL", "USER32.DLL"}));
   EXPECT_TRUE(imported.count("ExitProcess") && imported.count("MessageBoxW"));
-  EXPECT_EQ(imported.count("EnumDisplayDevicesW"), 0u);
+  for (const char* looked : {"EnumDisplayDevicesW", "SetDefaultDllDirectories", "SetDllDirectoryW"})
+    EXPECT_EQ(imported.count(looked), 0u) << looked;
 }
 
 // Four 16-colour icon bitmaps, largest first; every resource in US English.
@@ -107,6 +117,24 @@ TEST(ShippedImage, IconVersionRecordAndManifest) {
         "processorArchitecture=\"X86\" name=\"CompanyName.ProductName.YourApp\""})
     EXPECT_NE(manifest.find(part), std::string::npos) << part;
   EXPECT_EQ(manifest.find("trustInfo"), std::string::npos);
+}
+
+// Anyone may leave a DLL beside the launcher, named like one that system DLLs load by name. A
+// program that restricts the DLL search as the launcher does loads the system's; without the
+// restriction it loads the stranger's, so this test can tell.
+TEST(Launcher, TakesNoDllFromItsOwnFolder) {
+  ScratchFolder scratch;
+  const std::wstring program = scratch / L"program.exe";
+  ASSERT_TRUE(::CopyFileW(SelfPath().c_str(), program.c_str(), FALSE));
+  ASSERT_TRUE(::CopyFileW(PLANTED_DLL, (scratch / L"dwmapi.dll").c_str(), FALSE));
+  for (const auto& [modes, loaded] : {std::pair{L"d", " planted"}, {L"rd", " system"}}) {
+    ExpectChildren(modes, scratch.path);
+    HANDLE child = StartChild(program);
+    const std::string report = WaitForReport(scratch.path, child);
+    EXPECT_EQ(report.substr(report.rfind(' ')), loaded) << "modes " << modes;
+    EXPECT_EQ(::WaitForSingleObject(child, kPatienceMs), WAIT_OBJECT_0);
+    ::CloseHandle(child);
+  }
 }
 
 const std::wstring kFirst = L"C:\\Program Files\\DOSBox-0.74\\";

@@ -54,14 +54,9 @@ LRESULT CALLBACK SeeTheBox(int code, WPARAM wParam, LPARAM lParam) {
 TEST(MessageRequester, HoldsOnlyThisThreadsWindowsAndRestoresWhatItChanged) {
   ScratchFolder scratch;
   ExpectChildren(L"wh", scratch.path);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION child = {};
-  ASSERT_TRUE(::CreateProcessW(SelfPath().c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &child));
-  std::vector<HANDLE> children = {child.hProcess};
-  ::CloseHandle(child.hThread);
-  ASSERT_FALSE(WaitForReport(scratch.path, child.hProcess).empty()) << "its window is shown";
+  std::vector<HANDLE> children = {StartChild(SelfPath())};
+  ASSERT_NE(children[0], nullptr);
+  ASSERT_FALSE(WaitForReport(scratch.path, children[0]).empty()) << "its window is shown";
 
   HANDLE ready = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   HWND otherThreads = nullptr;
