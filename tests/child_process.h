@@ -1,10 +1,11 @@
 // Programs that tests start. A test program including this is a child when kChildVariable holds
 // "<modes>|<folder>|<test's process id>" (inherited, so the launcher's DOSBox.exe is one too):
 // before main it does what its modes ask, writes "<command line>|<start-up flags> <show state>
-// <kind of input>" to ReportOf(<folder>, <pid>), sets ReportedEvent(<pid>), and exits. Modes:
+// <kind of input>" to ReportOf(<folder>, <pid>), sets its "reported" TestEvent, and exits. Modes:
 //   i  first read its input to the end, which comes once no one else holds the pipe's write end;
 //   w  first show a topmost window titled kChildWindow, without activating it;
-//   h  after the report, hold (pumping messages) until kReleaseEvent is set or the test ends;
+//   h  after the report, hold (pumping messages) until the "release" TestEvent is set or the
+//      test ends;
 //   r  first restrict the DLL search, as the launcher does;
 //   d  load dwmapi.dll by name and end the report with " planted" when the one that came is
 //      planted_dll.cc, else " system".
@@ -24,7 +25,6 @@
 namespace launcher_test {
 
 constexpr wchar_t kChildVariable[] = L"PB_TEST_CHILD";
-constexpr wchar_t kReleaseEvent[] = L"PBTestReleaseChildren";
 constexpr wchar_t kChildWindow[] = L"PB test child window";
 
 // This test program, which tests start as a child.
@@ -67,16 +67,19 @@ inline std::vector<std::string> TakeReports(const std::wstring& folder) {
   return reports;
 }
 
-// Set by a child once its report is whole (32-bit Wine under qemu loses change notifications).
-inline HANDLE ReportedEvent(DWORD processId) {
+// A named event of the test program run `test` (its process id), so that test programs that run
+// at once never share one. "release" lets holding children go; "reported-<child's id>" is set by
+// a child once its report is whole (32-bit Wine under qemu loses change notifications).
+inline HANDLE TestEvent(const std::wstring& name, DWORD test = ::GetCurrentProcessId()) {
   return ::CreateEventW(nullptr, TRUE, FALSE,
-                        (L"PBTestReported-" + std::to_wstring(processId)).c_str());
+                        (L"PBTest-" + std::to_wstring(test) + L"-" + name).c_str());
 }
 
 // The report of the child `process`, removed as read; empty, with a failure saying why, when
 // the child ends without one or kPatienceMs pass first.
 inline std::string WaitForReport(const std::wstring& folder, HANDLE process) {
-  const HANDLE waits[] = {ReportedEvent(::GetProcessId(process)), process};
+  const HANDLE waits[] = {TestEvent(L"reported-" + std::to_wstring(::GetProcessId(process))),
+                          process};
   const DWORD woken = ::WaitForMultipleObjects(2, waits, FALSE, kPatienceMs);
   ::CloseHandle(waits[0]);
   const std::wstring name = ReportOf(folder, ::GetProcessId(process));
@@ -119,7 +122,7 @@ inline std::vector<HANDLE> RunningChildrenOf(HANDLE parent, const wchar_t* name)
 
 // Lets every holding child go; whether `children` all ended within kPatienceMs. Closes them.
 inline bool ReleaseChildren(std::vector<HANDLE>& children) {
-  HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, kReleaseEvent);
+  HANDLE release = TestEvent(L"release");
   ::SetEvent(release);
   const bool ended =
       children.empty() || ::WaitForMultipleObjects(DWORD(children.size()), children.data(), TRUE,
@@ -137,6 +140,7 @@ inline const bool kIsChild = [] {
   const std::wstring all = setting, modes = all.substr(0, all.find(L'|'));
   const std::wstring folder = all.substr(modes.size() + 1, all.rfind(L'|') - modes.size() - 1);
   const auto has = [&modes](wchar_t mode) { return modes.find(mode) != std::wstring::npos; };
+  const DWORD test = wcstoul(all.c_str() + all.rfind(L'|') + 1, nullptr, 10);
   if (has(L'r')) launcher::RestrictDllSearch();
   STARTUPINFOW startup = {};
   ::GetStartupInfoW(&startup);
@@ -159,10 +163,8 @@ inline const bool kIsChild = [] {
     report += ::GetProcAddress(dll, "PlantedBesideTheProgram") ? " planted" : " system";
   }
   WriteBytes(ReportOf(folder, ::GetCurrentProcessId()), report);
-  ::SetEvent(ReportedEvent(::GetCurrentProcessId()));
-  const HANDLE waits[] = {
-      ::CreateEventW(nullptr, TRUE, FALSE, kReleaseEvent),
-      ::OpenProcess(SYNCHRONIZE, FALSE, wcstoul(all.c_str() + all.rfind(L'|') + 1, nullptr, 10))};
+  ::SetEvent(TestEvent(L"reported-" + std::to_wstring(::GetCurrentProcessId()), test));
+  const HANDLE waits[] = {TestEvent(L"release", test), ::OpenProcess(SYNCHRONIZE, FALSE, test)};
   while (has(L'h') && ::MsgWaitForMultipleObjects(2, waits, FALSE, INFINITE, QS_ALLINPUT) == 2) {
     for (MSG message; ::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);)
       ::DispatchMessageW(&message);
