@@ -90,7 +90,9 @@ constexpr DisplayApi kStagedApi = {
 };
 
 // The table, a letter per slot: a staged display, S the whole screen, 0 unwritten, ? other.
+// Read while the table is live, after the heaps are checked.
 std::string Letters() {
+  ExpectHeapsWhole();
   // Wine reports the refresh rate of the screen as 1, the hardware's default: stored as 0.
   const DisplayInfo screen = {
       0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN), 0, 32, L""};

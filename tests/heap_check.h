@@ -10,14 +10,18 @@
 
 namespace launcher_test {
 
+// Fails the running test when either heap is damaged; also for tests to call while a block is
+// still in use, since a write past a block that is freed first may go unseen.
+inline void ExpectHeapsWhole() {
+  EXPECT_TRUE(::HeapValidate(launcher::LibraryHeap, 0, nullptr)) << "LibraryHeap is damaged";
+  EXPECT_TRUE(::HeapValidate(launcher::TextHeap, 0, nullptr)) << "TextHeap is damaged";
+}
+
 inline const bool kHeapsChecked = [] {
   launcher::CreateHeaps();
   struct HeapCheck : testing::EmptyTestEventListener {
     // Listeners hear of a test's end in reverse order, so this comes before its result is shown.
-    void OnTestEnd(const testing::TestInfo&) override {
-      EXPECT_TRUE(::HeapValidate(launcher::LibraryHeap, 0, nullptr)) << "LibraryHeap is damaged";
-      EXPECT_TRUE(::HeapValidate(launcher::TextHeap, 0, nullptr)) << "TextHeap is damaged";
-    }
+    void OnTestEnd(const testing::TestInfo&) override { ExpectHeapsWhole(); }
   };
   testing::UnitTest::GetInstance()->listeners().Append(new HeapCheck);
   return true;
