@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,42 +16,105 @@ namespace {
 
 using namespace launcher;
 
-// What the box may change of a window: "E"nabled or "D"isabled, then "T" when topmost.
-std::string StateOf(HWND window) {
-  return std::string(::IsWindowEnabled(window) ? "E" : "D") +
-         ((::GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) ? "T" : "");
+// What was seen of the test's windows and of each box as it became active.
+struct {
+  HHOOK hook;
+  std::vector<HWND> windows, boxes, owners;
+  std::vector<std::string> states;
+  bool nest;  // the next box opens a second one from a window procedure
+} seen;
+
+bool IsBox(HWND window) {
+  wchar_t kind[16] = {};
+  ::GetClassNameW(window, kind, 16);
+  return std::wstring(kind) == L"#32770";
+}
+
+// What a box may change of each window: "E"nabled or "D"isabled, then "T" when topmost.
+void NoteStates() {
+  std::string states;
+  for (HWND window : seen.windows) {
+    states += std::string(states.empty() ? "" : " ") + (::IsWindowEnabled(window) ? "E" : "D") +
+              ((::GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) ? "T" : "");
+  }
+  seen.states.push_back(states);
+}
+
+BOOL CALLBACK CloseIfBox(HWND window, LPARAM) {
+  if (IsBox(window)) ::PostMessageW(window, WM_COMMAND, IDOK, 0);
+  return TRUE;
+}
+
+void CALLBACK CloseBoxesInTime(HWND, UINT, UINT_PTR, DWORD) {
+  ADD_FAILURE() << "no message box was seen within the time limit";
+  ::EnumThreadWindows(::GetCurrentThreadId(), CloseIfBox, 0);
+}
+
+// ShowMessage, whose box is closed (failing the test) if the hook has not closed it in time.
+int32_t ShowBoundedMessage(const wchar_t* text) {
+  const UINT_PTR limit = ::SetTimer(nullptr, 0, kPatienceMs, CloseBoxesInTime);
+  const int32_t result = ShowMessage(L"ERROR!", text, MB_OK);
+  ::KillTimer(nullptr, limit);
+  return result;
+}
+
+LRESULT CALLBACK SeeTheBox(int code, WPARAM wParam, LPARAM lParam) {
+  const HWND activated = reinterpret_cast<HWND>(wParam);
+  if (code == HCBT_ACTIVATE && IsBox(activated) &&
+      std::find(seen.boxes.begin(), seen.boxes.end(), activated) == seen.boxes.end()) {
+    seen.boxes.push_back(activated);
+    seen.owners.push_back(::GetWindow(activated, GW_OWNER));
+    NoteStates();
+    if (seen.nest) {
+      seen.nest = false;
+      ::PostMessageW(seen.windows[0], WM_APP, 0, 0);
+    } else {
+      ::PostMessageW(activated, WM_COMMAND, IDOK, 0);
+    }
+  }
+  return ::CallNextHookEx(seen.hook, code, wParam, lParam);
+}
+
+// The test's own windows count the position changes they are told of in their user data, and
+// open a second box on WM_APP, closing the first after it.
+LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_WINDOWPOSCHANGING)
+    ::SetWindowLongPtrW(window, GWLP_USERDATA, ::GetWindowLongPtrW(window, GWLP_USERDATA) + 1);
+  if (message == WM_APP) {
+    EXPECT_EQ(ShowBoundedMessage(L"second"), IDOK);
+    NoteStates();
+    ::PostMessageW(seen.boxes.front(), WM_COMMAND, IDOK, 0);
+  }
+  return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+// Another process's window comes to the front once that process has taken the request in, so
+// a message sent after it returns when it has.
+bool BringToFront(HWND window) {
+  DWORD_PTR ignored = 0;
+  return ::SetForegroundWindow(window) &&
+         ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, kPatienceMs, &ignored) &&
+         ::GetForegroundWindow() == window;
 }
 
 HWND MakeWindow(DWORD exStyle, DWORD style, int show) {
-  HWND window = ::CreateWindowExW(exStyle, L"Static", L"", WS_POPUP | style, 0, 0, 100, 100,
+  static const ATOM kind = [] {
+    WNDCLASSW test = {};
+    test.lpfnWndProc = TestWindowProc;
+    test.lpszClassName = L"PB test window";
+    return ::RegisterClassW(&test);
+  }();
+  HWND window = ::CreateWindowExW(exStyle, MAKEINTATOM(kind), L"", WS_POPUP | style, 0, 0, 100, 100,
                                   nullptr, nullptr, nullptr, nullptr);
   ::ShowWindow(window, show);
   return window;
 }
 
-// What was seen as the box became active, from inside its thread; the box is then closed.
-struct {
-  HHOOK hook;
-  std::vector<HWND> windows;
-  std::vector<std::string> states;
-  HWND owner;
-} box;
-
-LRESULT CALLBACK SeeTheBox(int code, WPARAM wParam, LPARAM lParam) {
-  const HWND activated = reinterpret_cast<HWND>(wParam);
-  wchar_t kind[16] = {};
-  ::GetClassNameW(activated, kind, 16);
-  if (code == HCBT_ACTIVATE && std::wstring(kind) == L"#32770" && box.states.empty()) {
-    for (HWND window : box.windows) box.states.push_back(StateOf(window));
-    box.owner = ::GetWindow(activated, GW_OWNER);
-    ::PostMessageW(activated, WM_COMMAND, IDOK, 0);
-  }
-  return ::CallNextHookEx(box.hook, code, wParam, lParam);
-}
-
-// While the box is open, this thread's visible windows are disabled and out of the topmost band;
-// the foreground one owns the box. Afterwards exactly what was changed is restored; an invisible
-// or disabled window, and other threads' and processes' windows, are never touched.
+// While a box is open, this thread's visible windows are disabled (but the foreground one, which
+// the box's owner) and out of the topmost band; afterwards exactly what was changed is restored,
+// a second box's restore taking the first box's records too. Windows that were not topmost are
+// never moved; invisible and disabled windows, and other threads' and processes' windows, are
+// never changed. A box has no owner when the foreground window is another process's.
 TEST(MessageRequester, HoldsOnlyThisThreadsWindowsAndRestoresWhatItChanged) {
   ScratchFolder scratch;
   ExpectChildren(L"wh", scratch.path);
@@ -71,28 +135,50 @@ TEST(MessageRequester, HoldsOnlyThisThreadsWindowsAndRestoresWhatItChanged) {
   // From here on no assertion returns early: the other thread must be ended first.
   EXPECT_EQ(::WaitForSingleObject(ready, kPatienceMs), WAIT_OBJECT_0);
 
-  box.windows = {
+  seen.windows = {
       MakeWindow(0, 0, SW_SHOWNOACTIVATE),
       MakeWindow(0, WS_DISABLED, SW_SHOWNOACTIVATE),
       MakeWindow(WS_EX_TOPMOST, 0, SW_SHOWNOACTIVATE),
       MakeWindow(WS_EX_TOPMOST, 0, SW_HIDE),
-      MakeWindow(WS_EX_TOPMOST, 0, SW_SHOW),  // in the foreground
+      MakeWindow(WS_EX_TOPMOST, 0, SW_SHOW),
       otherThreads,
-      ::FindWindowW(L"Static", kChildWindow),
+      ::FindWindowW(nullptr, kChildWindow),
   };
-  EXPECT_TRUE(::SetForegroundWindow(box.windows[4]));
-  box.hook = ::SetWindowsHookExW(WH_CBT, SeeTheBox, nullptr, ::GetCurrentThreadId());
-  EXPECT_EQ(ShowMessage(L"ERROR!", L"text", MB_OK), IDOK);
-  ::UnhookWindowsHookEx(box.hook);
+  HWND& foreground = seen.windows[4];
+  for (HWND window : seen.windows) ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+  EXPECT_TRUE(::SetForegroundWindow(foreground));
+  SuspendWindows(true);
+  NoteStates();
+  SuspendWindows(false);
+  NoteStates();
 
-  EXPECT_EQ(box.states, (std::vector<std::string>{"D", "D", "D", "ET", "D", "ET", "ET"}));
-  EXPECT_EQ(box.owner, box.windows[4]);
-  std::vector<std::string> after;
-  for (HWND window : box.windows) after.push_back(StateOf(window));
-  EXPECT_EQ(after, (std::vector<std::string>{"E", "D", "ET", "ET", "ET", "ET", "ET"}));
+  seen.hook = ::SetWindowsHookExW(WH_CBT, SeeTheBox, nullptr, ::GetCurrentThreadId());
+  seen.nest = true;
+  EXPECT_TRUE(::SetForegroundWindow(foreground));
+  EXPECT_EQ(ShowBoundedMessage(L"first"), IDOK);
+  NoteStates();
+  EXPECT_TRUE(BringToFront(seen.windows[6])) << "another process's window in front";
+  EXPECT_EQ(ShowBoundedMessage(L"another process's window in front"), IDOK);
+  NoteStates();
+  ::UnhookWindowsHookEx(seen.hook);
+
+  EXPECT_EQ(seen.states, (std::vector<std::string>{
+                             // plain, disabled, topmost, invisible, foreground, others' windows
+                             "D D D ET E ET ET",    // suspended without a box
+                             "E D ET ET ET ET ET",  // restored
+                             "D D D ET D ET ET",    // the first box, owned by the foreground
+                             "D D D ET D ET ET",    // a second box over it
+                             "E D ET ET DT ET ET",  // the second closed: all restored
+                             "E D ET ET ET ET ET",  // the first closed
+                             "D D D ET D ET ET",    // another process's window in front
+                             "E D ET ET ET ET ET",
+                         }));
+  EXPECT_EQ(seen.owners, (std::vector<HWND>{foreground, seen.boxes[0], nullptr}));
+  for (HWND notTopmost : {seen.windows[0], seen.windows[1]})
+    EXPECT_EQ(::GetWindowLongPtrW(notTopmost, GWLP_USERDATA), 0) << "moved in the z-order";
   EXPECT_EQ(FirstRecord(SavedWindowList), nullptr) << "every record is given back";
 
-  for (int i = 0; i < 5; ++i) ::DestroyWindow(box.windows[i]);
+  for (int i = 0; i < 5; ++i) ::DestroyWindow(seen.windows[i]);
   ::PostThreadMessageW(otherThread, WM_QUIT, 0, 0);
   other.join();
   ::CloseHandle(ready);
