@@ -54,19 +54,6 @@ inline std::wstring ReportOf(const std::wstring& folder, DWORD processId) {
   return folder + L"\\report-" + std::to_wstring(processId) + L".txt";
 }
 
-// The reports in `folder` now, each removed as read: for children that have ended.
-inline std::vector<std::string> TakeReports(const std::wstring& folder) {
-  std::vector<std::string> reports;
-  WIN32_FIND_DATAW entry;
-  HANDLE search = ::FindFirstFileW((folder + L"\\report-*.txt").c_str(), &entry);
-  for (bool more = search != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(search, &entry)) {
-    reports.push_back(ReadBytes(folder + L"\\" + entry.cFileName));
-    ::DeleteFileW((folder + L"\\" + entry.cFileName).c_str());
-  }
-  ::FindClose(search);
-  return reports;
-}
-
 // A named event of the test program run `test` (its process id), so that test programs that run
 // at once never share one. "release" lets holding children go; "reported-<child's id>" is set by
 // a child once its report is whole (32-bit Wine under qemu loses change notifications).

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/child_process.h"
@@ -24,20 +25,17 @@ struct {
   bool nest;  // the next box opens a second one from a window procedure
 } seen;
 
-bool IsBox(HWND window) {
-  wchar_t kind[16] = {};
-  ::GetClassNameW(window, kind, 16);
-  return std::wstring(kind) == L"#32770";
-}
+// Of the dialog class (#32770), as message boxes are.
+bool IsBox(HWND window) { return ::GetClassLongW(window, GCW_ATOM) == 32770; }
 
 // What a box may change of each window: "E"nabled or "D"isabled, then "T" when topmost.
 void NoteStates() {
   std::string states;
   for (HWND window : seen.windows) {
-    states += std::string(states.empty() ? "" : " ") + (::IsWindowEnabled(window) ? "E" : "D") +
+    states += std::string(::IsWindowEnabled(window) ? " E" : " D") +
               ((::GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) ? "T" : "");
   }
-  seen.states.push_back(states);
+  seen.states.push_back(states.substr(1));
 }
 
 BOOL CALLBACK CloseIfBox(HWND window, LPARAM) {
@@ -65,12 +63,8 @@ LRESULT CALLBACK SeeTheBox(int code, WPARAM wParam, LPARAM lParam) {
     seen.boxes.push_back(activated);
     seen.owners.push_back(::GetWindow(activated, GW_OWNER));
     NoteStates();
-    if (seen.nest) {
-      seen.nest = false;
-      ::PostMessageW(seen.windows[0], WM_APP, 0, 0);
-    } else {
-      ::PostMessageW(activated, WM_COMMAND, IDOK, 0);
-    }
+    const bool nest = std::exchange(seen.nest, false);
+    ::PostMessageW(nest ? seen.windows[0] : activated, nest ? WM_APP : WM_COMMAND, IDOK, 0);
   }
   return ::CallNextHookEx(seen.hook, code, wParam, lParam);
 }
