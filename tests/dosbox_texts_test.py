@@ -54,7 +54,7 @@ class DosboxTexts(unittest.TestCase):
         paths = {height: os.path.join(WORK, f"{height}.conf") for height in TEXTS}
         subprocess.run([WINE_SESSION, "run", RENDER_CONF] +
                        [part for height, path in paths.items() for part in (str(height), path)],
-                       check=True, capture_output=True)
+                       check=True, capture_output=True, timeout=120)
         cls.texts = {}
         for height, path in paths.items():
             with open(path, "rb") as rendered:

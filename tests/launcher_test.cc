@@ -132,7 +132,7 @@ TEST(Launcher, TakesNoDllFromItsOwnFolder) {
     HANDLE child = StartChild(program);
     const std::string report = WaitForReport(scratch.path, child);
     EXPECT_EQ(report.substr(report.rfind(' ')), loaded) << "modes " << modes;
-    EXPECT_EQ(::WaitForSingleObject(child, kPatienceMs), WAIT_OBJECT_0);
+    EXPECT_EQ(::WaitForSingleObject(child, kPatienceMs), WAIT_OBJECT_0) << "the child did not end";
     ::CloseHandle(child);
   }
 }

@@ -127,7 +127,7 @@ TEST(MessageRequester, HoldsOnlyThisThreadsWindowsAndRestoresWhatItChanged) {
     ::DestroyWindow(otherThreads);
   });
   // From here on no assertion returns early: the other thread must be ended first.
-  EXPECT_EQ(::WaitForSingleObject(ready, kPatienceMs), WAIT_OBJECT_0);
+  EXPECT_EQ(::WaitForSingleObject(ready, kPatienceMs), WAIT_OBJECT_0) << "no other thread's window";
 
   seen.windows = {
       MakeWindow(0, 0, SW_SHOWNOACTIVATE),
