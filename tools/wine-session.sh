@@ -16,7 +16,7 @@
 # skipped (77, for CTest) only on a machine that tools/setup.sh has not prepared.
 set -euo pipefail
 tools=$(cd "$(dirname "$0")" && pwd)
-die() { echo "wine-session: $*" >&2 && exit 1; }
+die() { echo "wine-session: $*" >&2; exit 1; }
 [[ "${WINE32_ROUTE:-}" =~ ^(native|emulated|)$ ]] || die "WINE32_ROUTE is native or emulated (or unset), not '$WINE32_ROUTE'"
 
 # Native where the kernel itself runs i386 programs: tools/wine32-emulated/kernel_probe.asm
@@ -50,6 +50,13 @@ alive() { [ -s "$1" ] && kill -0 "$(cat "$1")" 2>/dev/null; }
 quietly() { timeout "$1" "${@:2}" </dev/null >/dev/null 2>&1 9>&-; }
 emulation_installed() { { command -v qemu-i386 && command -v gcc; } >/dev/null; }
 lock() { exec 9>"$dir/lock"; flock -w 900 9 || die "waited 900 s for another start or stop of $dir"; }
+# Runs a Wine tool (LIMIT NAME COMMAND...) with a time limit and its output in NAME.log; stops
+# with the end of that output where it fails.
+wine_tool() {
+  local rc=0
+  timeout "$1" "${@:3}" </dev/null >"$dir/$2.log" 2>&1 9>&- || rc=$?
+  [ "$rc" = 0 ] || die "$2 failed on $WINEPREFIX (exit code $rc; 124: not done within $1 s): $(tail -n 2 "$dir/$2.log" | paste -sd ' ')"
+}
 end_wineserver() { quietly 60 "$wineserver" -k || true; quietly 60 "$wineserver" -w || true; }
 
 # The loaders of a route: the emulated one's where they were made, else the system's.
@@ -84,7 +91,7 @@ make_emulated_loaders() {
 # Makes the prefix for the loaders in use (FLAVOUR: their route, or 64-bit only) unless it is
 # there, and gives it the session's settings.
 make_prefix() {
-  local made="" rc=0
+  local made=""
   if [ "$(cat "$WINEPREFIX/.session-ready" 2>/dev/null)" != "$1" ]; then
     end_wineserver
     rm -rf "$WINEPREFIX"
@@ -92,8 +99,7 @@ make_prefix() {
   fi
   mkdir -p "$WINEPREFIX"
   "$wineserver" -p </dev/null >/dev/null 2>&1 9>&-
-  timeout 600 "$wine64" wineboot ${made:+-i} </dev/null >"$dir/wineboot.log" 2>&1 9>&- || rc=$?
-  [ "$rc" = 0 ] || die "wineboot failed on $WINEPREFIX (exit code $rc; 124: not done within 600 s): $(tail -n 2 "$dir/wineboot.log" | paste -sd ' ')"
+  wine_tool 600 wineboot "$wine64" wineboot ${made:+-i}
   # - Unmanaged windows: without it every message box costs about two seconds under Xvfb.
   # - No crash dialog, which would wait for a click that never comes: a program that crashes
   #   ends at once, with a backtrace on its error output.
@@ -111,7 +117,7 @@ REGEDIT4
 [HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Session Manager]
 "GlobalFlag"=dword:00000010
 REG
-  quietly 120 "$wine64" reg import 'C:\session.reg' || die "reg import of the session's settings failed or took 120 s"
+  wine_tool 120 reg-import "$wine64" reg import 'C:\session.reg'
   rm -f "$WINEPREFIX/drive_c/session.reg"
   if [ -n "$made" ]; then
     # While the wineserver that made the prefix runs, a 32-bit program that starts another
