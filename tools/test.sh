@@ -37,7 +37,7 @@ for preset in x86_64 i686; do
   fi
 done
 session=build/i686/wine-session
-if [ -s "$session/route" ]; then
+if [ -s "$session/route" ] && [ ! -s "$session/health32" ]; then
   echo "test: the i686 tests ran under 32-bit Wine by the $(cat "$session/route") route"
 fi
 for failed in build/i686/wine-session*/native-failed; do

@@ -134,7 +134,7 @@ bring_up() {
   local flavour=$1 rc=0
   reason=""
   if [ "$1" = emulated ] && ! make_emulated_loaders >"$dir/loaders.log" 2>&1; then
-    reason="the emulated route's loaders could not be made: $(tail -n 3 "$dir/loaders.log" | paste -sd ' ')"
+    reason="the emulated route's loaders could not be made: $(grep -m 1 error: "$dir/loaders.log" || tail -n 1 "$dir/loaders.log")"
   fi
   use_route "$1"
   if [ "$bits" = 64 ] || [ -n "$reason" ]; then flavour="64-bit only"; fi
