@@ -50,12 +50,14 @@ alive() { [ -s "$1" ] && kill -0 "$(cat "$1")" 2>/dev/null; }
 quietly() { timeout "$1" "${@:2}" </dev/null >/dev/null 2>&1 9>&-; }
 emulation_installed() { { command -v qemu-i386 && command -v gcc; } >/dev/null; }
 lock() { exec 9>"$dir/lock"; flock -w 900 9 || die "waited 900 s for another start or stop of $dir"; }
+# What timeout's exit code RC says, given its LIMIT.
+exit_code() { if [ "$1" = 124 ]; then echo "still running after $2 s"; else echo "exit code $1"; fi; }
 # Runs a Wine tool (LIMIT NAME COMMAND...) with a time limit and its output in NAME.log; stops
 # with the end of that output where it fails.
 wine_tool() {
   local rc=0
   timeout "$1" "${@:3}" </dev/null >"$dir/$2.log" 2>&1 9>&- || rc=$?
-  [ "$rc" = 0 ] || die "$2 failed on $WINEPREFIX (exit code $rc; 124: not done within $1 s): $(tail -n 2 "$dir/$2.log" | paste -sd ' ')"
+  [ "$rc" = 0 ] || die "$2 failed on $WINEPREFIX ($(exit_code "$rc" "$1")): $(tail -n 2 "$dir/$2.log" | paste -sd ' ')"
 }
 end_wineserver() { quietly 60 "$wineserver" -k || true; quietly 60 "$wineserver" -w || true; }
 
@@ -143,7 +145,7 @@ bring_up() {
   [ -z "$reason" ] || return 0
   # Through a file, for the same reason as in quietly.
   timeout 300 "$wine32" 'C:\windows\syswow64\cmd.exe' /c exit 42 </dev/null >"$dir/smoke.log" 2>&1 9>&- || rc=$?
-  [ "$rc" = 42 ] || reason="32-bit Wine ($1 route) did not run cmd /c exit 42 (exit code $rc; 124: not done within 300 s): $(tail -n 2 "$dir/smoke.log" | paste -sd ' ')"
+  [ "$rc" = 42 ] || reason="32-bit Wine ($1 route) did not run cmd /c exit 42 ($(exit_code "$rc" 300)): $(tail -n 2 "$dir/smoke.log" | paste -sd ' ')"
 }
 
 start() {
