@@ -145,7 +145,10 @@ bring_up() {
   [ -z "$reason" ] || return 0
   # Through a file, for the same reason as in quietly.
   timeout 300 "$wine32" 'C:\windows\syswow64\cmd.exe' /c exit 42 </dev/null >"$dir/smoke.log" 2>&1 9>&- || rc=$?
-  [ "$rc" = 42 ] || reason="32-bit Wine ($1 route) did not run cmd /c exit 42 ($(exit_code "$rc" 300)): $(tail -n 2 "$dir/smoke.log" | paste -sd ' ')"
+  [ "$rc" != 42 ] || return 0
+  reason="32-bit Wine ($1 route) did not run cmd /c exit 42 ($(exit_code "$rc" 300)): $(tail -n 2 "$dir/smoke.log" | paste -sd ' ')"
+  # Its 32-bit half may be what failed: the next start makes the prefix afresh.
+  rm -f "$WINEPREFIX/.session-ready"
 }
 
 start() {
