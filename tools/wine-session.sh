@@ -91,9 +91,9 @@ make_emulated_loaders() {
 }
 
 # Makes the prefix for the loaders in use (FLAVOUR: their route, or 64-bit only) unless it is
-# there, and gives it the session's settings.
+# there (`made` says whether it was made), and gives it the session's settings.
 make_prefix() {
-  local made=""
+  made=""
   if [ "$(cat "$WINEPREFIX/.session-ready" 2>/dev/null)" != "$1" ]; then
     end_wineserver
     rm -rf "$WINEPREFIX"
@@ -130,10 +130,22 @@ REG
   fi
 }
 
-# Sets up ROUTE, and leaves in `reason` why 32-bit Wine does not run `cmd /c exit 42` by it,
-# empty when it does.
+# Whether 32-bit Wine runs `cmd /c exit 42` by ROUTE; `reason` says why not.
+smoke() {
+  local rc=0
+  reason=""
+  # Through a file, for the same reason as in quietly.
+  timeout 300 "$wine32" 'C:\windows\syswow64\cmd.exe' /c exit 42 </dev/null >"$dir/smoke.log" 2>&1 9>&- || rc=$?
+  [ "$rc" != 42 ] || return 0
+  reason="32-bit Wine ($1 route) did not run cmd /c exit 42 ($(exit_code "$rc" 300)): $(tail -n 2 "$dir/smoke.log" | paste -sd ' ')"
+  # Its 32-bit half may be what failed: the prefix is made afresh next time.
+  rm -f "$WINEPREFIX/.session-ready"
+  return 1
+}
+
+# Sets up ROUTE, and leaves in `reason` why 32-bit Wine does not run by it, empty when it does.
 bring_up() {
-  local flavour=$1 rc=0
+  local flavour=$1
   reason=""
   if [ "$1" = emulated ] && ! make_emulated_loaders >"$dir/loaders.log" 2>&1; then
     reason="the emulated route's loaders could not be made: $(grep -m 1 error: "$dir/loaders.log" || tail -n 1 "$dir/loaders.log")"
@@ -143,12 +155,10 @@ bring_up() {
   make_prefix "$flavour"
   if [ "$bits" = 64 ]; then reason="this session is for 64-bit programs only"; fi
   [ -z "$reason" ] || return 0
-  # Through a file, for the same reason as in quietly.
-  timeout 300 "$wine32" 'C:\windows\syswow64\cmd.exe' /c exit 42 </dev/null >"$dir/smoke.log" 2>&1 9>&- || rc=$?
-  [ "$rc" != 42 ] || return 0
-  reason="32-bit Wine ($1 route) did not run cmd /c exit 42 ($(exit_code "$rc" 300)): $(tail -n 2 "$dir/smoke.log" | paste -sd ' ')"
-  # Its 32-bit half may be what failed: the next start makes the prefix afresh.
-  rm -f "$WINEPREFIX/.session-ready"
+  if ! smoke "$1" && [ -z "$made" ]; then
+    make_prefix "$flavour"
+    smoke "$1" || true
+  fi
 }
 
 start() {
