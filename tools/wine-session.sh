@@ -223,10 +223,7 @@ require_32bit() {
 
 case "${1:-}" in
   start) start ;;
-  stop)
-    lock
-    stop_unlocked
-    ;;
+  stop) lock && stop_unlocked ;;
   env)
     start >/dev/null
     printf 'export WINEPREFIX=%q WINEDEBUG=%q WINEDLLOVERRIDES=%q DISPLAY=%q\n' \
