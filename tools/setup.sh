@@ -17,18 +17,15 @@ if [ "${1:-}" = demo ]; then
   packages+=(imagemagick xdotool)
 fi
 # The shipped launcher is 32-bit and runs under Debian's 32-bit Wine: natively where the kernel
-# runs 32-bit programs, under qemu-i386 where it does not (tools/wine-session.sh). Its X
-# libraries are named because they come only as recommendations, which the 32-bit set leaves
-# out: nothing in it then has to run a 32-bit program while it is installed.
+# itself runs 32-bit programs and 32-bit Wine works there, else under qemu-i386 (see
+# tools/wine-session.sh), whose emulator and the compiler of its fixes are therefore installed
+# everywhere. All without recommendations: the 32-bit X libraries come only as recommendations,
+# so they are named (nothing in the set then has to run a 32-bit program while it is
+# installed), and qemu-user's, qemu-user-binfmt, would hand every 32-bit program to qemu.
 i386=(wine32:i386 libxrandr2:i386 libxrender1:i386 libxinerama1:i386 libxi6:i386
-  libxcursor1:i386 libxcomposite1:i386 libxfixes3:i386 libxxf86vm1:i386)
+  libxcursor1:i386 libxcomposite1:i386 libxfixes3:i386 libxxf86vm1:i386 qemu-user gcc)
 route=$(bash tools/wine-session.sh route)
-if [ "$route" = emulated ]; then
-  i386+=(qemu-user gcc)
-  echo "setup: 32-bit Wine takes the emulated route (qemu-i386)$([ -n "${WINE32_ROUTE:-}" ] && echo ", as WINE32_ROUTE asks")"
-else
-  echo "setup: 32-bit Wine takes the native route"
-fi
+echo "setup: 32-bit Wine takes the $route route$([ -n "${WINE32_ROUTE:-}" ] && echo ", as WINE32_ROUTE asks")"
 
 missing() {
   for package in "$@"; do

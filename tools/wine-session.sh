@@ -1,201 +1,107 @@
 #!/usr/bin/env bash
-# Runs Windows programs under Wine, in a Wine prefix and an X server that belong to one build
-# tree (WINE_SESSION_DIR), never the user's ~/.wine. 64-bit programs run under wine64, 32-bit
-# ones under Wine's 32-bit loader, in the same prefix, by one of two routes:
-#   native    the kernel runs the 32-bit loader itself (Debian's wine32:i386);
-#   emulated  where the kernel cannot run 32-bit programs (IA32 emulation off), the same loader
-#             runs under qemu-i386 user-mode emulation (tools/wine32-emulated/).
-# The route is native where the kernel runs 32-bit programs; WINE32_ROUTE=emulated (or native)
-# chooses it instead, so that either can be tried on any machine.
-#
-#   wine-session.sh start         make the prefix if needed, start Xvfb and a persistent wineserver
-#   wine-session.sh stop          end both
-#   wine-session.sh run EXE ARGS  run one program in the session, starting the session first if
-#                                 needed; a 32-bit program where 32-bit Wine cannot run one exits
-#                                 with 77 (CTest's skip) after saying why
+# Runs Windows programs under Wine, in a Wine prefix and an X server of one build tree
+# (WINE_SESSION_DIR), never the user's ~/.wine:
+#   wine-session.sh start | stop  start (Xvfb, a persistent wineserver, the prefix) or end it
+#   wine-session.sh run EXE ARGS  run a program in the session, starting the session if need be
 #   wine-session.sh env           print the session's environment as shell assignments
-#   wine-session.sh route         print the 32-bit route: native or emulated
-#   wine-session.sh why-no-32bit  say why 32-bit programs cannot run (exit 1), or nothing (exit 0):
-#                                 in the session when WINE_SESSION_DIR is set (starting it),
-#                                 else what this machine lacks for the route
-#
-# WINE_SESSION_SCREEN sets the X screen (default 1920x1080x24) when the session starts.
-# WINE_SESSION_BITS=32 marks a session for 32-bit programs: starting it checks that 32-bit Wine
-# runs a trivial 32-bit program, and exits 77 with the reason when it does not. =64 marks one
-# for 64-bit programs only, which sets up no 32-bit route.
+#   wine-session.sh route         print the route this machine takes for 32-bit Wine
+# WINE_SESSION_BITS=32 makes a session for 32-bit programs, which run under Wine's 32-bit loader
+# (Debian's wine32:i386); =64 one for 64-bit programs only, under wine64; unset, one for both,
+# where a program runs under wine64 whatever its width. WINE_SESSION_SCREEN is the X screen.
+# 32-bit Wine takes one of two routes: native, the kernel runs its loader, or emulated, the same
+# loader runs under qemu-i386 (tools/wine32-emulated/). Native where the kernel itself runs i386
+# programs and 32-bit Wine works there, else emulated; WINE32_ROUTE=native or emulated decides.
+# Whether 32-bit programs run is decided in one place: a session start runs `cmd /c exit 42`
+# under 32-bit Wine. Where that fails, a 32-bit session fails, saying why; it reports itself
+# skipped (77, for CTest) only on a machine that tools/setup.sh has not prepared.
 set -euo pipefail
 tools=$(cd "$(dirname "$0")" && pwd)
+die() { echo "wine-session: $*" >&2; exit 1; }
+[[ "${WINE32_ROUTE:-}" =~ ^(native|emulated|)$ ]] || die "WINE32_ROUTE is native or emulated (or unset), not '$WINE32_ROUTE'"
 
-system_wine64=/usr/lib/wine/wine64
-system_wine32=/usr/lib/wine/wine
-wineserver=/usr/lib/wine/wineserver64
-
-# Tried with a 96-byte i386 program that exits with 42.
-kernel_runs_i386() {
+# Native where the kernel itself runs i386 programs: tools/wine32-emulated/kernel_probe.asm
+# tells it from qemu-i386 registered with binfmt_misc.
+route() {
   local probe rc=0
+  if [ -n "${WINE32_ROUTE:-}" ]; then echo "$WINE32_ROUTE" && return; fi
   probe=$(mktemp)
-  base64 -d >"$probe" <<<'f0VMRgEBAQAAAAAAAAAAAAIAAwABAAAAVIAECDQAAAAAAAAAAAAAADQAIAABAAAAAAAAAAEAAAAAAAAAAIAECACABAhgAAAAYAAAAAUAAAAAEAAAuAEAAAC7KgAAAM2A'
+  base64 -d >"$probe" <<<'f0VMRgEBAQAAAAAAAAAAAAIAAwABAAAAVIAECDQAAAAAAAAAAAAAADQAIAABAAAAAAAAAAEAAAAAAAAAAIAECACABAiSAAAAGAIAAAcAAAAAEAAAuHoAAAC7koAECM2AuwEAAACFwHUigT2WgQQIeDg2X3UWZoE9moEECDY0dQuAPZyBBAgAdQKzKrgBAAAAzYA='
   chmod +x "$probe"
   "$probe" 2>/dev/null || rc=$?
   rm -f "$probe"
-  [ "$rc" = 42 ]
+  if [ "$rc" = 42 ]; then echo native; else echo emulated; fi
 }
-
-route() {
-  case "${WINE32_ROUTE:-}" in
-    native | emulated) echo "$WINE32_ROUTE" ;;
-    "") if kernel_runs_i386; then echo native; else echo emulated; fi ;;
-    *)
-      echo "wine-session: WINE32_ROUTE is native or emulated, not '$WINE32_ROUTE'" >&2
-      return 2
-      ;;
-  esac
-}
-
-# What the route needs that this machine does not have.
-why_no_32bit() {
-  local missing="tools/setup.sh installs it"
-  if [ ! -x "$system_wine64" ]; then
-    echo "Wine is not installed; $missing"
-  elif [ ! -x "$system_wine32" ]; then
-    echo "32-bit Wine (wine32:i386) is not installed; $missing"
-  elif [ "$1" = native ] && ! kernel_runs_i386; then
-    echo "this machine's kernel cannot run 32-bit programs (IA32 emulation is off); the emulated route can"
-  elif [ "$1" = emulated ] && ! command -v qemu-i386 >/dev/null; then
-    echo "qemu-i386 (qemu-user) is not installed; $missing"
-  else
-    return 0
-  fi
-  return 1
-}
-
-case "${1:-}" in
-  route)
-    route
-    exit
-    ;;
-  why-no-32bit)
-    if [ -z "${WINE_SESSION_DIR:-}" ]; then
-      why_no_32bit "$(route)"
-      exit
-    fi
-    ;;
-esac
+[ "${1:-}" != route ] || { route && exit; }
 
 dir=${WINE_SESSION_DIR:?WINE_SESSION_DIR must name the session folder}
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
-export WINEPREFIX=$dir/prefix
-export WINEDEBUG=${WINEDEBUG:--all}
+export WINEPREFIX=$dir/prefix WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko: a fresh prefix would otherwise ask to download them.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-screen=${WINE_SESSION_SCREEN:-1920x1080x24}
 bits=${WINE_SESSION_BITS:-}
+system=/usr/lib/wine
 emulated=$dir/wine32-emulated/lib/wine
-use_route() {
-  session_route=$1
-  if [ "$session_route" = emulated ] && [ "$bits" != 64 ]; then
-    wine64=$emulated/wine64
-    wine32=$emulated/wine
-  else
-    wine64=$system_wine64
-    wine32=$system_wine32
-  fi
-}
-# A live session keeps the route it started with.
-if [ -s "$dir/route" ]; then use_route "$(cat "$dir/route")"; else use_route "$(route)"; fi
+wineserver=$system/wineserver64
 
 alive() { [ -s "$1" ] && kill -0 "$(cat "$1")" 2>/dev/null; }
+# Wine's helper processes must not hold the caller's output pipes open (CTest would wait for
+# them): Wine tools started here get no descriptor of ours, and a time limit.
+quietly() { timeout "$1" "${@:2}" </dev/null >/dev/null 2>&1 9>&-; }
+emulation_installed() { { command -v qemu-i386 && command -v gcc; } >/dev/null; }
+lock() { exec 9>"$dir/lock"; flock -w 900 9 || die "waited 900 s for another start or stop of $dir"; }
+# What timeout's exit code RC says, given its LIMIT.
+exit_code() { if [ "$1" = 124 ]; then echo "still running after $2 s"; else echo "exit code $1"; fi; }
+# Runs a Wine tool (LIMIT NAME COMMAND...) with a time limit and its output in NAME.log; stops
+# with the end of that output where it fails.
+wine_tool() {
+  local rc=0
+  timeout "$1" "${@:3}" </dev/null >"$dir/$2.log" 2>&1 9>&- || rc=$?
+  [ "$rc" = 0 ] || die "$2 failed on $WINEPREFIX ($(exit_code "$rc" "$1")): $(tail -n 2 "$dir/$2.log" | paste -sd ' ')"
+}
+end_wineserver() { quietly 60 "$wineserver" -k || true; quietly 60 "$wineserver" -w || true; }
+
+# The loaders of a route: the emulated one's where they were made, else the system's.
+use_route() {
+  session_route=$1 wine64=$system/wine64 wine32=$system/wine
+  if [ "$1" = emulated ] && [ -x "$emulated/wine" ]; then wine64=$emulated/wine64 wine32=$emulated/wine; fi
+}
 
 # The emulated route's loaders in a folder laid out like /usr, so that they find Wine's
-# libraries and data as they do from /usr/lib/wine. Wine starts a program of the other width
-# with the loader that lies beside the running binary (its links resolved), so wine64 and the
-# real 32-bit loader are copies here, and `wine` is the script that runs the latter under qemu.
+# libraries and data as from /usr/lib/wine. Wine starts a program of the other width with the
+# loader beside the running binary (its links resolved), so wine64 and the real 32-bit loader
+# are copies, and `wine` is loader.sh. Made afresh beside their place and then moved there: a
+# failed step leaves no loaders at all, and its message.
 make_emulated_loaders() {
-  local root=$dir/wine32-emulated source=$tools/wine32-emulated
-  mkdir -p "$emulated" "$root/lib/x86_64-linux-gnu" "$root/lib/i386-linux-gnu" "$root/share"
-  ln -sfn /usr/lib/x86_64-linux-gnu/wine "$root/lib/x86_64-linux-gnu/wine"
-  ln -sfn /usr/lib/i386-linux-gnu/wine "$root/lib/i386-linux-gnu/wine"
-  ln -sfn /usr/share/wine "$root/share/wine"
-  ln -sfn /usr/lib/wine/wineserver "$emulated/wineserver"
-  cp "$system_wine64" "$emulated/wine64"
-  cp "$system_wine32" "$emulated/wine32"
-  cp "$source/loader.sh" "$emulated/wine"
-  if [ ! "$emulated/qemu_fixes.so" -nt "$source/qemu_fixes.c" ]; then
+  local new=$dir/wine32-emulated.new source=$tools/wine32-emulated
+  rm -rf "$dir/wine32-emulated" "$new"
+  mkdir -p "$new/lib/wine" "$new/lib/x86_64-linux-gnu" "$new/lib/i386-linux-gnu" "$new/share" &&
+    ln -s /usr/lib/x86_64-linux-gnu/wine "$new/lib/x86_64-linux-gnu/wine" &&
+    ln -s /usr/lib/i386-linux-gnu/wine "$new/lib/i386-linux-gnu/wine" &&
+    ln -s /usr/share/wine "$new/share/wine" &&
+    ln -s "$system/wineserver" "$new/lib/wine/wineserver" &&
+    cp "$system/wine64" "$new/lib/wine/wine64" &&
+    cp "$system/wine" "$new/lib/wine/wine32" &&
+    cp "$source/loader.sh" "$new/lib/wine/wine" &&
     gcc -m32 -O2 -fPIC -shared -nostdlib -ffreestanding -fno-stack-protector \
-      -o "$emulated/qemu_fixes.so" "$source/qemu_fixes.c"
-  fi
-  [ -x "$emulated/wine" ] && [ -x "$emulated/wine32" ] && [ -s "$emulated/qemu_fixes.so" ]
+      -o "$new/lib/wine/qemu_fixes.so" "$source/qemu_fixes.c" &&
+    mv "$new" "$dir/wine32-emulated" && return
+  rm -rf "$new"
+  return 1
 }
 
-# Whether 32-bit Wine runs a trivial 32-bit program in this session: the reason it does not
-# goes to health32, empty when it does.
-check_32bit() {
-  local reason="" out rc=0
-  if ! reason=$(why_no_32bit "$session_route"); then
-    :
-  elif [ ! -x "$wine32" ]; then
-    reason="the emulated route's loaders could not be made in $dir/wine32-emulated"
-  elif [ ! -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
-    reason="the Wine prefix has no 32-bit half: wineboot could not start 32-bit Wine"
-  else
-    # Through a file: Wine's helper processes would hold a pipe open long after.
-    out=$(mktemp)
-    "$wine32" 'C:\windows\syswow64\cmd.exe' /c exit 42 </dev/null >"$out" 2>&1 9>&- || rc=$?
-    [ "$rc" = 42 ] || reason="32-bit Wine ($session_route route) did not run cmd /c exit 42 (exit code $rc): $(tail -n 1 "$out")"
-    rm -f "$out"
+# Makes the prefix for the loaders in use (FLAVOUR: their route, or 64-bit only) unless it is
+# there (`made` says whether it was made), and gives it the session's settings.
+make_prefix() {
+  made=""
+  if [ "$(cat "$WINEPREFIX/.session-ready" 2>/dev/null)" != "$1" ]; then
+    end_wineserver
+    rm -rf "$WINEPREFIX"
+    made=1
   fi
-  printf '%s' "$reason" >"$dir/health32"
-}
-
-start() {
-  exec 9>"$dir/lock"
-  flock 9
-  if ! alive "$dir/xvfb.pid" || [ ! -s "$dir/display" ] || ! "$wineserver" -k0 2>/dev/null; then
-    start_unlocked
-  fi
-  export DISPLAY=":$(cat "$dir/display")"
-  if [ "$bits" != 64 ] && [ ! -f "$dir/health32" ]; then check_32bit; fi
-}
-
-start_unlocked() {
-  stop_unlocked
-  use_route "$(route)"
-  echo "$session_route" >"$dir/route"
-  if [ "$wine32" = "$emulated/wine" ]; then
-    rm -f "$wine32"
-    if why_no_32bit emulated >/dev/null && ! make_emulated_loaders; then rm -f "$wine32"; fi
-  fi
-  # Xvfb picks a free display number itself and writes it to fd 8 once it takes connections.
-  rm -f "$dir/display" "$dir/display.fifo" "$dir/health32"
-  mkfifo "$dir/display.fifo"
-  Xvfb -displayfd 8 -screen 0 "$screen" -nolisten tcp 8>"$dir/display.fifo" </dev/null >/dev/null 2>&1 9>&- &
-  echo $! >"$dir/xvfb.pid"
-  local number=""
-  read -r -t 60 number <"$dir/display.fifo" || true
-  rm -f "$dir/display.fifo"
-  [ -n "$number" ] || { echo "wine-session: Xvfb did not report a display within 60 s" >&2; exit 1; }
-  echo "$number" >"$dir/display"
-  export DISPLAY=":$number"
-  # Wine's helper processes must not hold the caller's output pipes open (CTest would wait
-  # for them), so everything started here gets /dev/null.
   mkdir -p "$WINEPREFIX"
   "$wineserver" -p </dev/null >/dev/null 2>&1 9>&-
-  # A prefix is made for the loaders that use it: with its 32-bit half unless the session is
-  # for 64-bit programs only.
-  local flavour=$session_route made=""
-  [ "$bits" != 64 ] || flavour="64-bit only"
-  if [ "$(cat "$WINEPREFIX/.session-ready" 2>/dev/null)" != "$flavour" ]; then
-    "$wineserver" -k </dev/null >/dev/null 2>&1 || true
-    "$wineserver" -w </dev/null >/dev/null 2>&1 || true
-    rm -rf "$WINEPREFIX"
-    mkdir -p "$WINEPREFIX"
-    "$wineserver" -p </dev/null >/dev/null 2>&1 9>&-
-    "$wine64" wineboot -i </dev/null >/dev/null 2>&1 9>&-
-    made=1
-  else
-    "$wine64" wineboot </dev/null >/dev/null 2>&1 9>&-
-  fi
+  wine_tool 600 wineboot "$wine64" wineboot ${made:+-i}
   # - Unmanaged windows: without it every message box costs about two seconds under Xvfb.
   # - No crash dialog, which would wait for a click that never comes: a program that crashes
   #   ends at once, with a backtrace on its error output.
@@ -213,91 +119,137 @@ REGEDIT4
 [HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Session Manager]
 "GlobalFlag"=dword:00000010
 REG
-  "$wine64" reg import 'C:\session.reg' </dev/null >/dev/null 2>&1 9>&-
+  wine_tool 120 reg-import "$wine64" reg import 'C:\session.reg'
   rm -f "$WINEPREFIX/drive_c/session.reg"
   if [ -n "$made" ]; then
     # While the wineserver that made the prefix runs, a 32-bit program that starts another
     # one takes about ten seconds to end; a fresh wineserver has no such delay.
-    "$wineserver" -k </dev/null >/dev/null 2>&1 || true
-    "$wineserver" -w </dev/null >/dev/null 2>&1 || true
+    end_wineserver
     "$wineserver" -p </dev/null >/dev/null 2>&1 9>&-
-    echo "$flavour" >"$WINEPREFIX/.session-ready"
+    echo "$1" >"$WINEPREFIX/.session-ready"
   fi
 }
 
+# Whether 32-bit Wine runs `cmd /c exit 42` by ROUTE; `reason` says why not.
+smoke() {
+  local rc=0
+  reason=""
+  # Through a file, for the same reason as in quietly.
+  timeout 300 "$wine32" 'C:\windows\syswow64\cmd.exe' /c exit 42 </dev/null >"$dir/smoke.log" 2>&1 9>&- || rc=$?
+  [ "$rc" != 42 ] || return 0
+  reason="32-bit Wine ($1 route) did not run cmd /c exit 42 ($(exit_code "$rc" 300)): $(tail -n 2 "$dir/smoke.log" | paste -sd ' ')"
+  # Its 32-bit half may be what failed: the prefix is made afresh next time.
+  rm -f "$WINEPREFIX/.session-ready"
+  return 1
+}
+
+# Sets up ROUTE, and leaves in `reason` why 32-bit Wine does not run by it, empty when it does.
+bring_up() {
+  local flavour=$1
+  reason=""
+  if [ "$1" = emulated ] && ! make_emulated_loaders >"$dir/loaders.log" 2>&1; then
+    reason="the emulated route's loaders could not be made: $(grep -m 1 error: "$dir/loaders.log" || tail -n 1 "$dir/loaders.log")"
+  fi
+  use_route "$1"
+  if [ "$bits" = 64 ] || [ -n "$reason" ]; then flavour="64-bit only"; fi
+  make_prefix "$flavour"
+  if [ "$bits" = 64 ]; then reason="this session is for 64-bit programs only"; fi
+  [ -z "$reason" ] || return 0
+  if ! smoke "$1" && [ -z "$made" ]; then
+    make_prefix "$flavour"
+    smoke "$1" || true
+  fi
+}
+
+start() {
+  lock
+  # A start that did not finish wrote no route.
+  if ! alive "$dir/xvfb.pid" || [ ! -s "$dir/route" ] || ! "$wineserver" -k0 2>/dev/null; then
+    start_unlocked
+  fi
+  DISPLAY=":$(cat "$dir/display")"
+  export DISPLAY
+  use_route "$(cat "$dir/route")"
+  [ "$bits" != 32 ] || require_32bit
+}
+
+start_unlocked() {
+  stop_unlocked
+  rm -f "$dir/display" "$dir/display.fifo" "$dir/route" "$dir/health32" "$dir/native-failed"
+  # Xvfb picks a free display number itself and writes it to fd 8 once it takes connections.
+  mkfifo "$dir/display.fifo"
+  Xvfb -displayfd 8 -screen 0 "${WINE_SESSION_SCREEN:-1920x1080x24}" -nolisten tcp \
+    8>"$dir/display.fifo" </dev/null >/dev/null 2>&1 9>&- &
+  echo $! >"$dir/xvfb.pid"
+  local number="" chosen=native
+  read -r -t 60 number <"$dir/display.fifo" || true
+  rm -f "$dir/display.fifo"
+  [ -n "$number" ] || die "Xvfb did not report a display within 60 s"
+  echo "$number" >"$dir/display"
+  export DISPLAY=":$number"
+  [ "$bits" = 64 ] || chosen=$(route)
+  bring_up "$chosen"
+  # A kernel can run i386 programs and still refuse something 32-bit Wine needs (a seccomp
+  # filter, say), which qemu-i386 provides itself.
+  if [ -n "$reason" ] && [ "$chosen" = native ] && [ "$bits" != 64 ] && [ -z "${WINE32_ROUTE:-}" ] &&
+    emulation_installed; then
+    printf '%s' "$reason" >"$dir/native-failed"
+    chosen=emulated
+    bring_up emulated
+  fi
+  printf '%s' "$reason" >"$dir/health32"
+  echo "$chosen" >"$dir/route"
+}
+
 stop_unlocked() {
-  "$wineserver" -k </dev/null >/dev/null 2>&1 || true
-  "$wineserver" -w </dev/null >/dev/null 2>&1 || true
+  end_wineserver
   if alive "$dir/xvfb.pid"; then kill "$(cat "$dir/xvfb.pid")" 2>/dev/null || true; fi
   rm -f "$dir/xvfb.pid"
 }
 
-# Whether a program's image header names an i386 machine.
-is_32bit() {
-  local pe machine=""
-  if [ -f "$1" ]; then
-    pe=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')
-    [ -n "$pe" ] && machine=$(od -An -tx2 -j$((pe + 4)) -N2 "$1" 2>/dev/null | tr -d ' ')
-  fi
-  [ "$machine" = 014c ]
-}
-
-# Why 32-bit programs cannot run in this session, or nothing.
-why_not_here() { cat "$dir/health32" 2>/dev/null || echo "this session is for 64-bit programs only"; }
-
-# Exits 77 with the reason when 32-bit programs cannot run in this session.
+# Where 32-bit programs cannot run in this session: says why, and ends the script, with 77
+# where the machine lacks what the route needs (it was not set up), else with 1.
 require_32bit() {
   local reason
-  reason=$(why_not_here)
-  [ -z "$reason" ] && return
-  echo "skipped: $reason"
-  exit 77
+  reason=$(cat "$dir/health32")
+  [ -n "$reason" ] || return 0
+  echo "wine-session: 32-bit Wine cannot run in $dir: $reason" >&2
+  if [ ! -x "$system/wine" ] || { [ "$session_route" = emulated ] && ! emulation_installed; }; then
+    echo "wine-session: skipped, since this machine is not set up for the $session_route route (bash tools/setup.sh)" >&2
+    exit 77
+  fi
+  exit 1
 }
 
 case "${1:-}" in
-  start)
-    start
-    if [ "$bits" = 32 ]; then require_32bit; fi
-    ;;
-  stop)
-    exec 9>"$dir/lock"
-    flock 9
-    stop_unlocked
-    ;;
+  start) start ;;
+  stop) lock && stop_unlocked ;;
   env)
     start >/dev/null
     printf 'export WINEPREFIX=%q WINEDEBUG=%q WINEDLLOVERRIDES=%q DISPLAY=%q\n' \
       "$WINEPREFIX" "$WINEDEBUG" "$WINEDLLOVERRIDES" "$DISPLAY"
-    printf 'WINE_SESSION_ROUTE=%q WINE_SESSION_WINE64=%q WINE_SESSION_WINE32=%q\n' \
-      "$session_route" "$wine64" "$wine32"
-    ;;
-  why-no-32bit)
-    start
-    reason=$(why_not_here)
-    [ -z "$reason" ] || { echo "$reason"; exit 1; }
+    printf 'WINE_SESSION_ROUTE=%q WINE_SESSION_WINE64=%q WINE_SESSION_WINE32=%q WINE_SESSION_NO_32BIT=%q\n' \
+      "$session_route" "$wine64" "$wine32" "$(cat "$dir/health32")"
     ;;
   run)
     shift
     start
     wine=$wine64
-    if is_32bit "$1"; then
-      require_32bit
-      wine=$wine32
-    fi
+    [ "$bits" != 32 ] || wine=$wine32
     exec 9>&-
-    # The program's output goes through a file for the same reason as above: a Wine helper
-    # started on its behalf may outlive it.
+    # The program writes to a file, shown as it grows until the program ends: a Wine helper
+    # started on its behalf may outlive it, and must not hold our output open.
     out=$(mktemp)
-    set +e
-    "$wine" "$@" </dev/null >"$out" 2>&1
-    rc=$?
-    set -e
-    cat "$out"
+    "$wine" "$@" </dev/null >"$out" 2>&1 &
+    pid=$!
+    tail -s 0.1 -n +1 -f --pid="$pid" "$out" || true
+    rc=0
+    wait "$pid" || rc=$?
     rm -f "$out"
     exit "$rc"
     ;;
   *)
-    echo "usage: wine-session.sh start|stop|env|run EXE [ARGS...]|route|why-no-32bit" >&2
+    echo "usage: wine-session.sh start|stop|env|run EXE [ARGS...]|route" >&2
     exit 2
     ;;
 esac

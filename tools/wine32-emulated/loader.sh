@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/bin/bash
 # Wine's 32-bit loader for a kernel that cannot run 32-bit programs: the real one, copied beside
 # this script as wine32, under qemu-i386 user-mode emulation. tools/wine-session.sh installs it as
 # `wine` in a folder of its own next to a copy of wine64, so that Wine starts every 32-bit
@@ -8,6 +8,10 @@
 #   by that name, from the folder of the binary that runs.
 # - WINELOADERNOEXEC: the loader would start itself once more before running anything, which
 #   here would only cost another emulator start.
-# - qemu_fixes.so makes up for two faults of qemu's emulation that Wine runs into.
+# - qemu_fixes.so makes up for two faults of qemu's emulation that Wine runs into. It is
+#   preloaded through a descriptor opened here, since the dynamic loader splits LD_PRELOAD at
+#   spaces and colons, qemu splits -E at commas, and the checkout's path may hold any of them;
+#   qemu passes the descriptor through, and the library closes it once loaded.
 here=${0%/*}
-WINELOADERNOEXEC=1 exec qemu-i386 -E LD_PRELOAD="$here/qemu_fixes.so" -0 "$0" "$here/wine32" "$@"
+exec {fixes}<"$here/qemu_fixes.so" || exit 127
+WINELOADERNOEXEC=1 exec qemu-i386 -E "LD_PRELOAD=/proc/self/fd/$fixes" -0 "$0" "$here/wine32" "$@"

@@ -25,6 +25,7 @@ typedef long long off64_t;
 extern void* dlsym(void* module, const char* name);
 extern int* __errno_location(void);
 extern int munmap(void* address, size_t size);
+extern int close(int descriptor);
 
 static void* RefuseElsewhere(void* wanted, void* got, size_t size, int flags) {
   if ((flags & MAP_FIXED_NOREPLACE) == 0 || got == MAP_FAILED || got == wanted) return got;
@@ -124,15 +125,27 @@ int sigaction(int signal, const struct Action* action, struct Action* previous) 
   return result;
 }
 
+/* What follows `prefix` in `text`, or 0 where text does not start with it. */
+static const char* After(const char* text, const char* prefix) {
+  while (*prefix && *text == *prefix) ++prefix, ++text;
+  return *prefix ? 0 : text;
+}
+
 /* Wine hands its environment to every program it starts, 64-bit Linux programs among them,
- * which cannot load this library and would complain. Once loaded, it leaves the environment. */
+ * which cannot load this library and would complain. Once loaded, it leaves the environment,
+ * and closes the descriptor that loader.sh opened it through, which every program Wine starts
+ * would otherwise inherit. */
 __attribute__((constructor)) static void LeaveTheEnvironment(int argc, char** argv, char** envp) {
   (void)argc;
   (void)argv;
   for (char** entry = envp; *entry; ++entry) {
-    const char *name = "LD_PRELOAD=", *text = *entry;
-    while (*name && *text == *name) ++name, ++text;
-    if (*name) continue;
+    const char* value = After(*entry, "LD_PRELOAD=");
+    if (!value) continue;
+    const char* number = After(value, "/proc/self/fd/");
+    int descriptor = 0;
+    while (number && *number >= '0' && *number <= '9')
+      descriptor = descriptor * 10 + *number++ - '0';
+    if (descriptor > 2) close(descriptor);
     do entry[0] = entry[1];
     while (*entry++);
     return;
