@@ -5,7 +5,8 @@
 #   check_dll_search_first.sh WINE_SESSION LAUNCHER DOSBOX_STAND_IN
 set -euo pipefail
 session=$1 launcher=$2
-eval "$("$session" env)"
+vars=$("$session" env)
+eval "$vars"
 c=$WINEPREFIX/drive_c
 trap 'rm -rf "$c/Program Files/DOSBox-0.74" "$c/PB35"' EXIT
 mkdir -p "$c/Program Files/DOSBox-0.74" "$c/PB35"

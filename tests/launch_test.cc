@@ -1,4 +1,4 @@
-// The launch sequence against a scripted stand-in for the Windows services, and its texts.
+// The launch sequence against a scripted stand-in for the Windows services.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -15,14 +15,11 @@ namespace {
 
 using namespace launcher;
 
-// Text memory over malloc that can be told to refuse.
+// Text memory over malloc.
 struct FakeTextMemory final : launcher::TextMemory {
-  void* Allocate(size_t bytes) override { return Reallocate(nullptr, bytes); }
-  void* Reallocate(void* block, size_t bytes) override {
-    return refuse ? nullptr : std::realloc(block, bytes);
-  }
+  void* Allocate(size_t bytes) override { return std::malloc(bytes); }
+  void* Reallocate(void* block, size_t bytes) override { return std::realloc(block, bytes); }
   void Free(void* block) override { std::free(block); }
-  bool refuse = false;
 };
 
 struct FakePlatform final : launcher::PlatformServices {
@@ -178,28 +175,6 @@ TEST(LaunchSequence, ProbesWritesStartsAndReportsAsEachScenarioNeeds) {
     launcher::RunLaunchSequence(platform);
     EXPECT_EQ(platform.calls, scenario.expected);
   }
-}
-
-// Compositions nest, leaving the outer text intact. Without memory nothing is composed, and a
-// value that cannot get memory for a text holds none rather than a stale one.
-TEST(TextWorkArea, NestsCompositionsAndHoldsNoTextWithoutMemory) {
-  FakeTextMemory memory;
-  TextWorkArea area;
-  area.Start(memory);
-  Composition outer(area);
-  const wchar_t* message = outer.Add(L"Unable to ").Add(L"go").Use();
-  Text copy;
-  Composition(area).Add(L"C:\\").Add("PB35").MoveTo(copy);
-  EXPECT_STREQ(message, L"Unable to go");
-  EXPECT_STREQ(copy.get(), L"C:\\PB35");
-  EXPECT_STREQ(Composition(area).Use(), L"");
-  copy.Assign(memory, L"PB.exe");
-  EXPECT_STREQ(copy.get(), L"PB.exe");
-  memory.refuse = true;
-  EXPECT_EQ(Composition(area).Add(std::wstring(20000, L'x').c_str()).Use(), nullptr);
-  copy.Assign(memory, L"longer text");
-  EXPECT_EQ(copy.get(), nullptr);
-  area.Release();
 }
 
 }  // namespace
