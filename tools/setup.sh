@@ -21,7 +21,8 @@ fi
 # tools/wine-session.sh), whose emulator and the compiler of its fixes are therefore installed
 # everywhere. All without recommendations: the 32-bit X libraries come only as recommendations,
 # so they are named (nothing in the set then has to run a 32-bit program while it is
-# installed), and qemu-user's, qemu-user-binfmt, would hand every 32-bit program to qemu.
+# installed), and qemu-user's, qemu-user-binfmt, would register emulators with the kernel
+# that nothing here needs.
 i386=(wine32:i386 libxrandr2:i386 libxrender1:i386 libxinerama1:i386 libxi6:i386
   libxcursor1:i386 libxcomposite1:i386 libxfixes3:i386 libxxf86vm1:i386 qemu-user gcc)
 route=$(bash tools/wine-session.sh route)
