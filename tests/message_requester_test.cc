@@ -105,7 +105,7 @@ HWND MakeWindow(DWORD exStyle, DWORD style, int show) {
 }
 
 // While a box is open, this thread's visible windows are disabled (but the foreground one, which
-// the box's owner) and out of the topmost band; afterwards exactly what was changed is restored,
+// owns the box) and out of the topmost band; afterwards exactly what was changed is restored,
 // a second box's restore taking the first box's records too. Windows that were not topmost are
 // never moved; invisible and disabled windows, and other threads' and processes' windows, are
 // never changed. A box has no owner when the foreground window is another process's.

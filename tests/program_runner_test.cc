@@ -11,18 +11,14 @@ namespace {
 
 using namespace launcher;
 
-// 0 for an open handle that children do not inherit; all bits set for one that is not open.
-DWORD HandleFlags(HANDLE handle) {
-  DWORD flags = 0;
-  return ::GetHandleInformation(handle, &flags) ? flags : ~0u;
-}
-
 // This process's open handles: Windows and Wine hand out the lowest free values, and Wine's
 // GetProcessHandleCount gives 0.
 size_t OpenHandles() {
   size_t open = 0;
-  for (uintptr_t value = 4; value < 0x1000; value += 4)
-    open += HandleFlags(reinterpret_cast<HANDLE>(value)) != ~0u;
+  for (uintptr_t value = 4; value < 0x1000; value += 4) {
+    DWORD flags = 0;
+    open += ::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) != FALSE;
+  }
   return open;
 }
 
