@@ -112,7 +112,11 @@ void RunLaunchSequence(PlatformServices& platform) {
   Composition parameters(texts);
   parameters.Add(kSpace).Add(kQuote).Add(v.pbExecutable).Add(kQuote).Add(kSpace);
   parameters.Add(v.dosboxOptions).Add(kSpace);
-  platform.StartProgram(v.dosboxExecutable.get(), parameters.Use(), L"", kDosboxRunFlags);
+  // DOSBox works in the PowerBasic folder, never in the launcher's, which may be Downloads:
+  // there it empties its stdout.txt and stderr.txt each start, and when the configuration
+  // cannot be read it runs the dosbox.conf of its current folder, autoexec section and all.
+  platform.StartProgram(v.dosboxExecutable.get(), parameters.Use(), v.pbFolder.get(),
+                        kDosboxRunFlags);
 }
 
 }  // namespace launcher

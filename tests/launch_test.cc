@@ -110,10 +110,11 @@ const Calls kCreated = {L"CreateOutputFile 0 [" + kConf + L"]"};
 Calls Written(const std::wstring& text = L"10969 [1280x800]") {
   return kCreated + Calls{L"WriteOutputData 0 " + text, L"CloseOutputFile 0"};
 }
-// The exact parameter text, an empty working folder and RunFlags 20.
+// The exact parameter text, the PowerBasic folder to work in and RunFlags 20.
 Calls Start(const std::wstring& program) {
   return {L"StartProgram [" + program +
-          L"] [ \"C:\\PB35\\PB.exe\" -noconsole -exit -conf \"C:\\PB35\\dosbox.conf\" ] [] 20"};
+          L"] [ \"C:\\PB35\\PB.exe\" -noconsole -exit -conf \"C:\\PB35\\dosbox.conf\" ] "
+          L"[C:\\PB35\\] 20"};
 }
 const Calls kNoDosbox = Message(L"Unable to locate the DOSBox or it is not installed.");
 const Calls kNoPb = Message(L"Unable to locate the PowerBasic folder, \"C:\\PB35\\\".");
