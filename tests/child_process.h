@@ -1,7 +1,9 @@
 // Programs that tests start. A test program including this is a child when kChildVariable holds
 // "<modes>|<folder>|<test's process id>" (inherited, so the launcher's DOSBox.exe is one too):
-// before main it does what its modes ask, writes "<command line>|<start-up flags> <show state>
-// <kind of input>" to ReportOf(<folder>, <pid>), sets its "reported" TestEvent, and exits. Modes:
+// before main it does what its modes ask, writes "<command line>|<current folder>|<start-up
+// flags> <show state> <kind of input>" to ReportOf(<folder>, <pid>), sets its "reported"
+// TestEvent, and exits. Modes:
+//   o  first empty stdout.txt in its current folder, as DOSBox does with its console hidden;
 //   i  first read its input to the end, which comes once no one else holds the pipe's write end;
 //   w  first show a topmost window titled kChildWindow, without activating it;
 //   h  after the report, hold (pumping messages) until the "release" TestEvent is set or the
@@ -13,8 +15,6 @@
 #define TESTS_CHILD_PROCESS_H_
 
 #include <windows.h>
-// After windows.h.
-#include <tlhelp32.h>
 
 #include <string>
 #include <vector>
@@ -78,35 +78,6 @@ inline std::string WaitForReport(const std::wstring& folder, HANDLE process) {
   return report;
 }
 
-// The programs named `name` that `parent` started and that still run, opened to be waited for.
-// Wine soon reuses an ended process's id: a child of an earlier holder of `parent`'s id was
-// created before `parent`.
-inline std::vector<HANDLE> RunningChildrenOf(HANDLE parent, const wchar_t* name) {
-  const auto created = [](HANDLE process) {
-    FILETIME times[4] = {};
-    ::GetProcessTimes(process, &times[0], &times[1], &times[2], &times[3]);
-    return ULARGE_INTEGER{{times[0].dwLowDateTime, times[0].dwHighDateTime}}.QuadPart;
-  };
-  std::vector<HANDLE> children;
-  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  PROCESSENTRY32W entry = {};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
-       more = ::Process32NextW(snapshot, &entry)) {
-    if (entry.th32ParentProcessID != ::GetProcessId(parent) || lstrcmpiW(entry.szExeFile, name))
-      continue;
-    HANDLE child =
-        ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
-    if (child != nullptr && created(child) >= created(parent)) {
-      children.push_back(child);
-    } else if (child != nullptr) {
-      ::CloseHandle(child);
-    }
-  }
-  ::CloseHandle(snapshot);
-  return children;
-}
-
 // Lets every holding child go; whether `children` all ended within kPatienceMs. Closes them.
 inline bool ReleaseChildren(std::vector<HANDLE>& children) {
   HANDLE release = TestEvent(L"release");
@@ -129,6 +100,9 @@ inline const bool kIsChild = [] {
   const auto has = [&modes](wchar_t mode) { return modes.find(mode) != std::wstring::npos; };
   const DWORD test = wcstoul(all.c_str() + all.rfind(L'|') + 1, nullptr, 10);
   if (has(L'r')) launcher::RestrictDllSearch();
+  if (has(L'o'))
+    ::CloseHandle(
+        ::CreateFileW(L"stdout.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   STARTUPINFOW startup = {};
   ::GetStartupInfoW(&startup);
   HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
@@ -141,7 +115,9 @@ inline const bool kIsChild = [] {
                                    nullptr, nullptr, nullptr, nullptr),
                  SW_SHOWNOACTIVATE);
   }
-  const std::wstring line = ::GetCommandLineW();
+  wchar_t current[MAX_PATH] = {};
+  const std::wstring line = std::wstring(::GetCommandLineW()) + L"|" +
+                            std::wstring(current, ::GetCurrentDirectoryW(MAX_PATH, current));
   std::string report = std::string(line.begin(), line.end()) + "|" +
                        std::to_string(startup.dwFlags) + " " + std::to_string(startup.wShowWindow) +
                        (::GetFileType(input) == FILE_TYPE_PIPE ? " pipe" : " other");

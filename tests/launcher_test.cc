@@ -174,19 +174,26 @@ inline std::wstring DescribeBox(HWND box) {
          L"|icons " + std::to_wstring(icons);
 }
 
-// What one launcher run did: the boxes it showed, its exit code, the DOSBox programs still running.
+// What one launcher run did: the boxes it showed, its exit code and what it started (a line
+// such as "started 1, running DOSBox.exe"); the programs it started that still run.
 struct LauncherRun {
   std::vector<std::wstring> shown;
   std::vector<HANDLE> started;
 };
 
-LauncherRun RunLauncher(const std::wstring& arguments = L"") {
+// Runs the launcher in `folder`, as Explorer runs a program in its own folder, inside a job
+// that every program it starts joins.
+LauncherRun RunLauncher(const std::wstring& folder, const std::wstring& arguments = L"") {
   std::wstring commandLine = L"\"" + BinFolder() + L"PBLaunch.exe\"" + arguments;
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  EXPECT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &process));
+  const HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
+  // Held until it is in the job, so that nothing it starts can escape the job.
+  EXPECT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+                               CREATE_SUSPENDED, nullptr, folder.c_str(), &startup, &process));
+  EXPECT_TRUE(::AssignProcessToJobObject(job, process.hProcess));
+  ::ResumeThread(process.hThread);
   LauncherRun run;
   std::vector<HWND> seen;
   const ULONGLONG deadline = ::GetTickCount64() + kPatienceMs;
@@ -203,8 +210,31 @@ LauncherRun RunLauncher(const std::wstring& arguments = L"") {
   DWORD exitCode = STILL_ACTIVE;
   ::GetExitCodeProcess(process.hProcess, &exitCode);
   run.shown.push_back(L"exit code " + std::to_wstring(exitCode));
-  // Looked for while the launcher's process is still held, so that its id names only it.
-  run.started = RunningChildrenOf(process.hProcess, L"DOSBox.exe");
+  // Wine counts a program in its creator's job as it creates it, so the count holds every start
+  // that the launcher made, even one that has ended since, and no program of another can be
+  // taken for it by a process id that Wine handed out again.
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION count = {};
+  struct {
+    JOBOBJECT_BASIC_PROCESS_ID_LIST list;
+    ULONG_PTR more[7];
+  } ids = {};
+  EXPECT_TRUE(
+      ::QueryInformationJobObject(job, JobObjectBasicProcessIdList, &ids, sizeof ids, nullptr) &&
+      ::QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &count, sizeof count,
+                                  nullptr));
+  std::wstring started = L"started " + std::to_wstring(count.TotalProcesses - 1) + L", running";
+  for (DWORD i = 0; i < ids.list.NumberOfProcessIdsInList; ++i) {
+    HANDLE child = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                 static_cast<DWORD>(ids.list.ProcessIdList[i]));
+    if (child == nullptr) continue;
+    wchar_t path[MAX_PATH] = {};
+    DWORD length = MAX_PATH;
+    ::QueryFullProcessImageNameW(child, 0, path, &length);
+    started += L" " + std::wstring(path).substr(std::wstring(path).rfind(L'\\') + 1);
+    run.started.push_back(child);
+  }
+  run.shown.push_back(started);
+  ::CloseHandle(job);
   ::CloseHandle(process.hProcess);
   ::CloseHandle(process.hThread);
   return run;
@@ -234,16 +264,16 @@ enum Dosbox { kNone, kEmptyFolder, kDosbox };
 enum Pb { kNoPb, kPbEmpty, kConfigMine, kConfigFolder };  // C:\PB35, and dosbox.conf in it
 const char kMine[] = "[sdl]\r\nfullscreen=true\r\n";
 
-// Every path, staged for real: the launcher ends with 0; a DOSBox it started is shown normally,
-// reads a pipe the launcher let go of, and outlives it; no other path starts anything. Each test
-// session runs this with its own screen, whose height chooses the text.
+// Every path, staged for real: the launcher ends with 0; a DOSBox it started works in C:\PB35,
+// is shown normally, reads a pipe the launcher let go of, and outlives it; no other path starts
+// anything. Each test session runs this with its own screen, whose height chooses the text.
 TEST(Launcher, EveryPathShowsStartsAndWritesWhatItShould) {
   const struct {
     Dosbox first, second;
     Pb pb;
     const wchar_t* arguments;
     const wchar_t* box;                     // the one message shown, if any
-    const std::wstring* started = nullptr;  // the folder DOSBox started from, if any
+    const std::wstring* started = nullptr;  // the folder of the DOSBox started, if any
     const char* config = nullptr;           // dosbox.conf afterwards: "" for the written text
   } cases[] = {
       {kDosbox, kDosbox, kPbEmpty, L"", nullptr, &kFirst, ""},
@@ -256,7 +286,13 @@ TEST(Launcher, EveryPathShowsStartsAndWritesWhatItShould) {
        &kFirst},
       {kDosbox, kNone, kPbEmpty, L" /x C:\\x \"two words\"", nullptr, &kFirst, ""},  // ignored
   };
-  ExpectChildren(L"ih", kReports);
+  // The launcher's own folder stands for Downloads: someone else's dosbox.conf and stdout.txt lie
+  // there, which DOSBox would run and empty if it worked in that folder as the stand-in does.
+  ScratchFolder downloads;
+  const std::string strangers = "[autoexec]\r\nmount d c:\\\r\n", output = "their output\r\n";
+  ASSERT_TRUE(WriteBytes(downloads / L"dosbox.conf", strangers) &&
+              WriteBytes(downloads / L"stdout.txt", output));
+  ExpectChildren(L"oih", kReports);
   std::vector<HANDLE> started;
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "case " << &c - cases);
@@ -272,18 +308,18 @@ TEST(Launcher, EveryPathShowsStartsAndWritesWhatItShould) {
     if (c.pb == kConfigFolder) staged &= ::CreateDirectoryW(kConfig.c_str(), nullptr) != 0;
     ASSERT_TRUE(staged);
 
-    std::vector<std::wstring> expected = {L"exit code 0"};
+    std::vector<std::wstring> expected = {
+        L"exit code 0", c.started ? L"started 1, running DOSBox.exe" : L"started 0, running"};
     if (c.box)
       expected.insert(expected.begin(), L"ERROR!|" + std::wstring(c.box) + L"|buttons 1|icons 0");
-    LauncherRun run = RunLauncher(c.arguments);
+    LauncherRun run = RunLauncher(downloads.path, c.arguments);
     started = std::move(run.started);
     EXPECT_EQ(run.shown, expected);
     // DOSBox holds until the case is cleared, so the launcher ended without waiting for it.
-    EXPECT_EQ(started.size(), c.started ? 1u : 0u);
     if (c.started && started.size() == 1) {
       const std::wstring line = L"\"" + *c.started +
                                 L"DOSBox.exe\"  \"C:\\PB35\\PB.exe\" -noconsole -exit -conf "
-                                L"\"C:\\PB35\\dosbox.conf\" ";
+                                L"\"C:\\PB35\\dosbox.conf\" |C:\\PB35";
       EXPECT_EQ(WaitForReport(kReports, started[0]),
                 std::string(line.begin(), line.end()) + "|257 1 pipe");
     }
@@ -291,11 +327,13 @@ TEST(Launcher, EveryPathShowsStartsAndWritesWhatItShould) {
     EXPECT_EQ(ReadBytes(kConfig), c.config == nullptr ? ""
                                   : *c.config         ? c.config
                                                       : ExpectedConfig());
+    EXPECT_EQ(ReadBytes(downloads / L"dosbox.conf") + ReadBytes(downloads / L"stdout.txt"),
+              strangers + output);
   }
   // There is no single-instance guard: a second launcher starts a second DOSBox.
-  LauncherRun second = RunLauncher();
-  EXPECT_EQ(second.shown, std::vector<std::wstring>{L"exit code 0"});
-  EXPECT_EQ(second.started.size(), 1u);
+  LauncherRun second = RunLauncher(downloads.path);
+  EXPECT_EQ(second.shown,
+            (std::vector<std::wstring>{L"exit code 0", L"started 1, running DOSBox.exe"}));
   started.insert(started.end(), second.started.begin(), second.started.end());
   Clear(started);
 }
