@@ -19,9 +19,17 @@ session=$(tools/wine-session.sh env)
 eval "$session"
 bin=$root/build/i686/bin
 echo "(32-bit Wine, $WINE_SESSION_ROUTE route.)"
-launcher() { tools/wine-session.sh run "$bin/PBLaunch.exe" >/dev/null; }
 c=$WINEPREFIX/drive_c
 dosbox_folder="$c/Program Files/DOSBox-0.74"
+# The user runs the launcher from the folder it was downloaded to, started there as Explorer
+# starts a program, beside someone else's dosbox.conf and stdout.txt.
+downloads="$c/users/demo-user/Downloads"
+mkdir -p "$downloads"
+cp "$bin/PBLaunch.exe" "$downloads/"
+printf '[autoexec]\r\nmount d c:\\\r\n' >"$downloads/dosbox.conf"
+printf 'their output\r\n' >"$downloads/stdout.txt"
+cp "$downloads/dosbox.conf" "$downloads/stdout.txt" "$demo/"
+launcher() { (cd "$downloads" && "$root/tools/wine-session.sh" run PBLaunch.exe >/dev/null); }
 # DOSBox opens a real window on the session's X screen; no sound device is needed.
 export SDL_AUDIODRIVER=dummy HOME=$demo/home DOSBOX_BRIDGE_TIME_LIMIT=120
 
@@ -41,7 +49,8 @@ cp "$bin/stand_in_pb.com" "$c/PB35/PB.exe"
 touch "$c/PB35/PB_HOLD.TXT"  # keeps PB.exe running until the screenshot is taken
 
 echo "A user's machine: C:\\Program Files\\DOSBox-0.74\\DOSBox.exe and C:\\PB35\\PB.exe, no dosbox.conf yet."
-echo "Screen: $(cut -dx -f1-2 <<<"$WINE_SESSION_SCREEN") (X display $DISPLAY). Running $bin/PBLaunch.exe..."
+echo "The shipped launcher is in C:\\users\\demo-user\\Downloads, beside someone else's dosbox.conf and stdout.txt."
+echo "Screen: $(cut -dx -f1-2 <<<"$WINE_SESSION_SCREEN") (X display $DISPLAY). Running PBLaunch.exe there..."
 set +e
 launcher
 launcher_exit=$?
@@ -67,7 +76,13 @@ rm -f "$c/PB35/PB_HOLD.TXT"
 log="$dosbox_folder/DOSBox.log"
 wait_for 120 grep -q 'dosbox exit code' "$log" 2>/dev/null || true
 say "DOSBox's command line: $(grep -a '^command line:' "$log" | sed 's/^command line: //')"
+say "its working folder: $(grep -a '^working folder:' "$log" | cut -d' ' -f3-) (where DOSBox for Windows writes stdout.txt and stderr.txt)"
 say "its standard input: $(grep -a '^standard input:' "$log" | cut -d' ' -f3-)"
+if cmp -s "$demo/dosbox.conf" "$downloads/dosbox.conf" && cmp -s "$demo/stdout.txt" "$downloads/stdout.txt"; then
+  say "the dosbox.conf and stdout.txt beside the launcher: untouched"
+else
+  say "the dosbox.conf or stdout.txt beside the launcher CHANGED"
+fi
 if [ -f "$c/PB35/PB_RAN.TXT" ]; then
   say "PB.exe ran: C:\\PB35\\PB_RAN.TXT says \"$(tr -d '\r' <"$c/PB35/PB_RAN.TXT" | paste -sd' ')\""
 else

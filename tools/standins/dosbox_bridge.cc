@@ -243,6 +243,7 @@ std::wstring OwnStem() {
 // What one run did, written to the log in this order.
 struct Record {
   std::string commandLine;
+  std::string workingFolder;
   std::string standardInput;
   std::string hostCommand;
   std::string outcome;
@@ -250,6 +251,7 @@ struct Record {
 
   std::string Text() const {
     std::string text = "command line: [" + commandLine + "]\n";
+    text += "working folder: " + workingFolder + "\n";
     text += "standard input: " + standardInput + "\n";
     text += "host command: " + hostCommand + "\n";
     text += outcome + "\n";
@@ -353,6 +355,8 @@ int Bridge(const std::wstring& stem, Record& record) {
 int main() {
   Record record;
   record.commandLine = Utf8(::GetCommandLineW());
+  wchar_t folder[MAX_PATH] = {};
+  record.workingFolder = Utf8(std::wstring(folder, ::GetCurrentDirectoryW(MAX_PATH, folder)));
   record.standardInput = StandardInputKind();
   const std::wstring stem = OwnStem();
   const int exitCode = Bridge(stem, record);
