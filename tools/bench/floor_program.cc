@@ -84,7 +84,7 @@ extern "C" [[noreturn]] void WINAPI FloorEntry() {
   startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
   void* buffer = ::HeapAlloc(libraryHeap, 0, sizeof commandLine);
   ::CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
-                   nullptr, &startup, &started);
+                   L"C:\\PB35\\", &startup, &started);
   ::CloseHandle(stdinRead);
   ::CloseHandle(started.hThread);
   ::EnterCriticalSection(&lock);
