@@ -334,6 +334,9 @@ TEST(Launcher, EveryPathShowsStartsAndWritesWhatItShould) {
   LauncherRun second = RunLauncher(downloads.path);
   EXPECT_EQ(second.shown,
             (std::vector<std::wstring>{L"exit code 0", L"started 1, running DOSBox.exe"}));
+  if (second.started.size() == 1) {
+    EXPECT_NE(WaitForReport(kReports, second.started[0]).find("|C:\\PB35|"), std::string::npos);
+  }
   started.insert(started.end(), second.started.begin(), second.started.end());
   Clear(started);
 }
