@@ -8,7 +8,7 @@
 #   by that name, from the folder of the binary that runs.
 # - WINELOADERNOEXEC: the loader would start itself once more before running anything, which
 #   here would only cost another emulator start.
-# - qemu_fixes.so makes up for two faults of qemu's emulation that Wine runs into. It is
+# - qemu_fixes.so makes up for three faults of qemu's emulation that Wine runs into. It is
 #   preloaded through a descriptor opened here, since the dynamic loader splits LD_PRELOAD at
 #   spaces and colons, qemu splits -E at commas, and the checkout's path may hold any of them;
 #   qemu passes the descriptor through, and the library closes it once loaded.

@@ -1,5 +1,5 @@
 /* Preloaded into Wine's 32-bit loader when it runs under qemu-i386 user-mode emulation (see
- * loader.sh), to make up for two ways in which qemu 7.2 differs from a Linux kernel that Wine
+ * loader.sh), to make up for three ways in which qemu 7.2 differs from a Linux kernel that Wine
  * depends on:
  *
  * 1. mmap with MAP_FIXED_NOREPLACE: qemu takes the address as a hint and maps elsewhere when it
@@ -9,6 +9,16 @@
  * 2. Signal context: qemu leaves the trap number at -1, and Wine's handlers decide by it what a
  *    fault was ("Got unexpected trap -1", and the program dies). Here it is filled in from the
  *    signal and its code, the way the kernel would have reported the fault.
+ * 3. Thread segments: qemu keeps one descriptor table for all threads, so a thread-local GDT
+ *    entry holds the base that the last thread gave it, while Linux switches it with the thread.
+ *    A thread that reloads such a selector takes another thread's base; Wine's signal handlers
+ *    reload %fs and %gs, and qemu's sigreturn reloads them again. With the C library's %gs that
+ *    means another thread's (perhaps an ended thread's) thread-local data: NtCurrentTeb() then
+ *    reads null and the handler faults, which qemu reports as "uncaught target signal 11"
+ *    (DOSBox died so in about half its starts). Here Wine is refused the GDT entry it asks for
+ *    its TEB, so it gives each thread an LDT selector of its own (its way on kernels without
+ *    set_thread_area), and every signal handler is wrapped so that the thread's own %gs base is
+ *    written back into the shared entry before the handler runs and again before sigreturn.
  *
  * Built with gcc -m32 -nostdlib (no 32-bit C library headers are needed), so the few types and
  * constants of the i386 Linux ABI used here are spelt out. */
@@ -20,6 +30,7 @@ typedef long long off64_t;
 #define MAP_FIXED_NOREPLACE 0x100000
 #define MAP_FAILED ((void*)-1)
 #define EEXIST 17
+#define ENOSYS 38
 #define RTLD_NEXT ((void*)-1)
 
 extern void* dlsym(void* module, const char* name);
@@ -100,29 +111,68 @@ static int TrapOf(int signal, int code) {
 
 static Handler wineHandlers[32];
 
-static void WithTrapNumber(int signal, struct SignalInfo* info, void* context) {
+/* struct user_desc of set_thread_area: the entry, its base and limit, then the flag bits. */
+struct SegmentDescriptor {
+  unsigned entry, base, limit, flags;
+};
+#define SEGMENT_32BIT 1
+#define SEGMENT_LIMIT_IN_PAGES (1 << 4)
+#define SEGMENT_USEABLE (1 << 6)
+#define SYS_set_thread_area 243
+
+/* Writes this thread's %gs base (the C library's thread block, which starts with a pointer to
+ * itself) back into the GDT entry that its selector names, as the C library set it up. */
+static void KeepThreadSegment(void) {
+  unsigned short selector;
+  __asm__ volatile("movw %%gs, %0" : "=r"(selector));
+  if (selector == 0 || (selector & 4) != 0) return; /* none, or an LDT selector */
+  struct SegmentDescriptor descriptor = {selector >> 3, 0, 0xfffff,
+                                         SEGMENT_32BIT | SEGMENT_LIMIT_IN_PAGES | SEGMENT_USEABLE};
+  __asm__ volatile("movl %%gs:0, %0" : "=r"(descriptor.base));
+  int result;
+  __asm__ volatile("pushl %%ebx\n\tmovl %2, %%ebx\n\tint $0x80\n\tpopl %%ebx"
+                   : "=a"(result)
+                   : "0"(SYS_set_thread_area), "r"(&descriptor)
+                   : "memory");
+}
+
+static void Wrapped(int signal, struct SignalInfo* info, void* context) {
   struct SignalContext* state = context;
+  KeepThreadSegment();
   if (state->registers[REG_TRAPNO] == -1) state->registers[REG_TRAPNO] = TrapOf(signal, info->code);
   wineHandlers[signal](signal, info, context);
+  KeepThreadSegment();
 }
 
 int sigaction(int signal, const struct Action* action, struct Action* previous) {
   static int (*real)(int, const struct Action*, struct Action*);
   if (!real)
     real = (int (*)(int, const struct Action*, struct Action*))dlsym(RTLD_NEXT, "sigaction");
-  const int fault = signal > 0 && signal < 32 && TrapOf(signal, 0) != -1;
-  const Handler before = fault ? wineHandlers[signal] : 0;
+  const int wrappable = signal > 0 && signal < 32;
+  const Handler before = wrappable ? wineHandlers[signal] : 0;
   struct Action wrapped;
   /* Only real handlers that take the context are wrapped, not SIG_DFL (0) or SIG_IGN (1). */
-  if (fault && action && (action->flags & SA_SIGINFO) && (unsigned long)action->handler > 1) {
+  if (wrappable && action && (action->flags & SA_SIGINFO) && (unsigned long)action->handler > 1) {
     wrapped = *action;
     wineHandlers[signal] = action->handler;
-    wrapped.handler = WithTrapNumber;
+    wrapped.handler = Wrapped;
     action = &wrapped;
   }
   const int result = real(signal, action, previous);
-  if (result == 0 && previous && previous->handler == WithTrapNumber) previous->handler = before;
+  if (result == 0 && previous && previous->handler == Wrapped) previous->handler = before;
   return result;
+}
+
+/* Wine asks for a free GDT entry (entry -1) for its TEB selector once; refused, it uses the LDT,
+ * which is one table for the whole process on Linux too. Other calls go through. */
+long syscall(long number, long a, long b, long c, long d, long e, long f) {
+  static long (*real)(long, long, long, long, long, long, long);
+  if (!real) real = (long (*)(long, long, long, long, long, long, long))dlsym(RTLD_NEXT, "syscall");
+  if (number == SYS_set_thread_area && ((struct SegmentDescriptor*)a)->entry == (unsigned)-1) {
+    *__errno_location() = ENOSYS;
+    return -1;
+  }
+  return real(number, a, b, c, d, e, f);
 }
 
 /* What follows `prefix` in `text`, or 0 where text does not start with it. */
