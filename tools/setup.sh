@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on Debian 12. Safe to run again; quick when
-# everything is in place (it only asks apt when a package is missing).
+# Installs what building and testing need on Debian 12, and builds DOSBox 0.74-3 for Windows from
+# Debian's sources (tools/windows-dosbox.sh, about 2 minutes the first time on a machine). Safe to
+# run again; quick when everything is in place (it only asks apt when a package is missing, and
+# the DOSBox build is cached outside the checkout).
 #   setup.sh        for building and testing
 #   setup.sh demo   also what the demonstration uses to take and drive screenshots
 set -euo pipefail
@@ -14,7 +16,7 @@ packages=(
   dosbox nasm
 )
 if [ "${1:-}" = demo ]; then
-  packages+=(imagemagick xdotool)
+  packages+=(imagemagick xdotool x11-utils)
 fi
 # The shipped launcher is 32-bit and runs under Debian's 32-bit Wine: natively where the kernel
 # itself runs 32-bit programs and 32-bit Wine works there, else under qemu-i386 (see
@@ -36,18 +38,19 @@ missing() {
 }
 mapfile -t missing64 < <(missing "${packages[@]}")
 mapfile -t missing32 < <(missing "${i386[@]}")
-[ $((${#missing64[@]} + ${#missing32[@]})) -eq 0 ] && exit 0
-
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo=sudo
-all=("${missing64[@]}" "${missing32[@]}")
-echo "setup: installing ${all[*]}"
-export DEBIAN_FRONTEND=noninteractive
-if [ ${#missing32[@]} -gt 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-  $sudo dpkg --add-architecture i386
+if [ $((${#missing64[@]} + ${#missing32[@]})) -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  all=("${missing64[@]}" "${missing32[@]}")
+  echo "setup: installing ${all[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  if [ ${#missing32[@]} -gt 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+  fi
+  $sudo apt-get update -qq
+  if [ ${#missing64[@]} -gt 0 ]; then $sudo apt-get install -y -qq "${missing64[@]}" >/dev/null; fi
+  if [ ${#missing32[@]} -gt 0 ]; then
+    $sudo apt-get install -y -qq --no-install-recommends "${missing32[@]}" >/dev/null
+  fi
 fi
-$sudo apt-get update -qq
-if [ ${#missing64[@]} -gt 0 ]; then $sudo apt-get install -y -qq "${missing64[@]}" >/dev/null; fi
-if [ ${#missing32[@]} -gt 0 ]; then
-  $sudo apt-get install -y -qq --no-install-recommends "${missing32[@]}" >/dev/null
-fi
+echo "setup: DOSBox 0.74-3 for Windows: $(bash tools/windows-dosbox.sh)"
