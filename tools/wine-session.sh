@@ -107,6 +107,12 @@ make_prefix() {
   #   ends at once, with a backtrace on its error output.
   # - Heap tail checking, which 32-bit Wine does only when asked: a write past the end of a
   #   heap block then fails HeapValidate, as it does under 64-bit Wine unasked.
+  # - SDL's windib video driver for DOSBox, in every program's environment. Unless told, DOSBox
+  #   for Windows restarts SDL on DirectDraw; its OpenGL probe (output=openglnb, as the written
+  #   dosbox.conf asks) leaves a GL pixel format on SDL's window, and Wine's DirectDraw, built on
+  #   OpenGL, keeps switching that window's pixel format, each switch repainting the window and
+  #   the repaint causing the next: DOSBox stays on its splash image and never runs PB.exe.
+  #   Windows' DirectDraw does no such thing, so this is for Wine alone; dosbox.conf is untouched.
   cat >"$WINEPREFIX/drive_c/session.reg" <<'REG'
 REGEDIT4
 
@@ -118,6 +124,9 @@ REGEDIT4
 
 [HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Session Manager]
 "GlobalFlag"=dword:00000010
+
+[HKEY_CURRENT_USER\Environment]
+"SDL_VIDEODRIVER"="windib"
 REG
   wine_tool 120 reg-import "$wine64" reg import 'C:\session.reg'
   rm -f "$WINEPREFIX/drive_c/session.reg"
