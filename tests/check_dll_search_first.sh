@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The launcher restricts the DLL search before anything else: in Wine's relay trace of one run,
-# its own first calls look SetDefaultDllDirectories up and make it, before start-up's first
-# HeapCreate. Runs in the test's Wine session, on a C: drive where the run shows no message.
+# its own first calls look SetDefaultDllDirectories up and make it with the system folder alone
+# (LOAD_LIBRARY_SEARCH_SYSTEM32), before start-up's first HeapCreate. Runs in the test's Wine
+# session, on a C: drive where the run shows no message.
 #   check_dll_search_first.sh WINE_SESSION LAUNCHER DOSBOX_STAND_IN
 set -euo pipefail
 session=$1 launcher=$2
@@ -27,11 +28,12 @@ size=$(od -An -tu4 -j$((pe + 80)) -N4 "$launcher")
 thread=$(grep -m1 -o '^[0-9a-f]*:trace:relay' <<<"$trace" | cut -d: -f1)
 calls=""
 while IFS= read -r line; do
-  [[ $line =~ ^$thread:Call\ KERNEL32\.([A-Za-z]+)\(.*\)\ ret=([0-9a-f]+)$ ]] || continue
-  ((16#${BASH_REMATCH[2]} >= base && 16#${BASH_REMATCH[2]} < base + size)) &&
-    calls+="${BASH_REMATCH[1]} "
+  [[ $line =~ ^$thread:Call\ KERNEL32\.([A-Za-z]+)(\(.*\))\ ret=([0-9a-f]+)$ ]] || continue
+  call=${BASH_REMATCH[1]}
+  [ "$call" != SetDefaultDllDirectories ] || call+=${BASH_REMATCH[2]}
+  ((16#${BASH_REMATCH[3]} >= base && 16#${BASH_REMATCH[3]} < base + size)) && calls+="$call "
 done <<<"$trace"
-if [[ $calls != "GetModuleHandleW GetProcAddress SetDefaultDllDirectories HeapCreate "* ]]; then
+if [[ $calls != "GetModuleHandleW GetProcAddress SetDefaultDllDirectories(00000800) HeapCreate "* ]]; then
   echo "0 passed, 1 failed: the launcher's first calls are ${calls:-none}"
   exit 1
 fi

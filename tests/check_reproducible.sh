@@ -4,11 +4,8 @@
 set -euo pipefail
 root=$1
 shipped=$2
-stamp=$(python3 -c '
-import struct, sys
-data = open(sys.argv[1], "rb").read()
-pe = struct.unpack_from("<I", data, 0x3C)[0]
-print(struct.unpack_from("<I", data, pe + 8)[0])' "$shipped")
+pe=$(od -An -tu4 -j60 -N4 "$shipped")
+stamp=$(od -An -tu4 -j$((pe + 8)) -N4 "$shipped" | tr -d ' ')
 second=$(mktemp -d)
 trap 'rm -rf "$second"' EXIT
 cmake -S "$root" -B "$second" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686.cmake" \

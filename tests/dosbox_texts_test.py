@@ -1,16 +1,14 @@
 #!/usr/bin/env python3
-"""The three dosbox.conf texts as the launcher renders them: their layout, and every setting taken
-as written by DOSBox 0.74 (in the configuration it writes out), which then runs PB.exe and ends."""
-import configparser
+"""The three dosbox.conf texts as the launcher renders them have their layout: every setting in its
+section, and only the comment lines free. That DOSBox 0.74-3 for Windows takes each as written, the
+i686 launcher tests show by running it."""
 import os
 import re
-import shutil
 import subprocess
 import unittest
 
 # Where things are, from the test's environment (tests/CMakeLists.txt).
-DOSBOX, STAND_IN_PB, RENDER_CONF, WINE_SESSION, WORK = (
-    os.environ[name] for name in ("DOSBOX", "STAND_IN_PB", "RENDER_CONF", "WINE_SESSION", "WORK"))
+RENDER_CONF, WINE_SESSION, WORK = (os.environ[name] for name in ("RENDER_CONF", "WINE_SESSION", "WORK"))
 # Each section: its number of comment lines and its settings, R standing for the screen size.
 SECTIONS = [
     ("sdl", 17, "fullscreen=false fulldouble=true fullresolution=R windowresolution=R "
@@ -63,34 +61,6 @@ class DosboxTexts(unittest.TestCase):
     def test_layout_and_settings(self):
         for size, text in self.texts.items():
             self.assertRegex(text, "^" + layout(size) + r"\Z", size)
-
-    def test_dosbox_takes_every_setting_and_runs_pb(self):
-        for size, text in self.texts.items():
-            with self.subTest(size=size):
-                folder = os.path.join(WORK, size)
-                shutil.rmtree(folder, ignore_errors=True)
-                os.makedirs(os.path.join(folder, "home"))
-                shutil.copyfile(STAND_IN_PB, os.path.join(folder, "PB.exe"))
-                with open(os.path.join(folder, "dosbox.conf"), "w", newline="") as conf:
-                    conf.write(text)
-                # As the launcher starts it, then writing out what it took (named relative to the
-                # folder: a space in the work path would split the command).
-                command = [DOSBOX, os.path.join(folder, "PB.exe"), "-noconsole", "-exit",
-                           "-conf", os.path.join(folder, "dosbox.conf"),
-                           "-c", "config -writeconf loaded.conf"]
-                env = dict(os.environ, SDL_VIDEODRIVER="dummy", SDL_AUDIODRIVER="dummy",
-                           HOME=os.path.join(folder, "home"))
-                run = subprocess.run(command, cwd=folder, env=env, stdin=subprocess.DEVNULL,
-                                     capture_output=True, text=True, errors="replace", timeout=120)
-                self.assertEqual(run.returncode, 0, run.stdout)
-                taken = configparser.ConfigParser(interpolation=None, strict=False)
-                taken.read(os.path.join(folder, "loaded.conf"), encoding="latin-1")
-                for name, _, settings in SECTIONS:
-                    for setting in settings.replace("=R", "=" + size).split():
-                        key, value = setting.split("=", 1)
-                        self.assertEqual(taken.get(name, key, fallback=None), value, setting)
-                with open(os.path.join(folder, "PB_RAN.TXT"), encoding="ascii") as marker:
-                    self.assertEqual(marker.read(), "stand-in PB.EXE ran\n")
 
 
 if __name__ == "__main__":

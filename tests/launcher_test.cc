@@ -62,7 +62,7 @@ TEST(ShippedImage, HeadersAndImports) {
   EXPECT_LT(ReadBytes(SHIPPED_LAUNCHER).size() - 1, 40960u) << "1 to 40960 bytes";
 
   // Only these system DLLs, by name, and no C runtime; EnumDisplayDevicesW and the DLL search
-  // functions are looked up at run time.
+  // functions are looked up at run time. Nothing reads the command line, which it ignores.
   std::set<std::string> dlls, imported;
   for (auto* module =
            At<IMAGE_IMPORT_DESCRIPTOR>(directory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);
@@ -79,62 +79,25 @@ TEST(ShippedImage, HeadersAndImports) {
   EXPECT_EQ(dlls, (std::set<std::string>{"COMCTL32.DLL", "GDI32.DLL", "KERNEL32.DLL", "OLE32.DLL",
                                          "SHELL32.DLL", "USER32.DLL"}));
   EXPECT_TRUE(imported.count("ExitProcess") && imported.count("MessageBoxW"));
-  for (const char* looked : {"EnumDisplayDevicesW", "SetDefaultDllDirectories", "SetDllDirectoryW"})
-    EXPECT_EQ(imported.count(looked), 0u) << looked;
+  for (const char* absent : {"EnumDisplayDevicesW", "SetDefaultDllDirectories", "SetDllDirectoryW",
+                             "GetCommandLineW", "GetCommandLineA", "CommandLineToArgvW"})
+    EXPECT_EQ(imported.count(absent), 0u) << absent;
 }
 
-// Four 16-colour icon bitmaps, largest first; every resource in US English.
+// The icon, the version record and the manifest are in, in US English: four 16-colour icon
+// images, version 1.0.1, and the common controls of version 6 with no other request (no
+// elevation either).
 TEST(ShippedImage, IconVersionRecordAndManifest) {
-  const std::string group = Resource(RT_GROUP_ICON, 1);
+  const std::string group = Resource(RT_GROUP_ICON, 1), version = Resource(RT_VERSION, 1),
+                    manifest = Resource(RT_MANIFEST, 1);
   ASSERT_EQ(group.size(), 6u + 4 * 14);  // a header, then 14 bytes for each image
-  const DWORD sizes[] = {128, 64, 48, 32}, bytes[] = {10344, 2664, 1640, 744};
-  std::string palette(64, '\0');  // black, red, grey and white, the rest black
-  palette.replace(4, 12, "\0\0\xff\0\x80\x80\x80\0\xff\xff\xff\0", 12);
-  for (int i = 0; i < 4; ++i) {
-    const char* entry = group.data() + 6 + 14 * i;
-    EXPECT_EQ(std::vector<BYTE>(entry, entry + 3),
-              (std::vector<BYTE>{BYTE(sizes[i]), BYTE(sizes[i]), 16}));  // width, height, colours
-    const std::string icon = Resource(RT_ICON, *reinterpret_cast<const WORD*>(entry + 12));
-    ASSERT_EQ(icon.size(), bytes[i]) << sizes[i];
-    EXPECT_EQ(reinterpret_cast<const BITMAPINFOHEADER*>(icon.data())->biBitCount, 4);
-    EXPECT_EQ(icon.substr(40, 64), palette);
-  }
-
-  // Version 1.0.1 of the launcher of PowerBasic, in one language-neutral Unicode table.
-  const std::string version = Resource(RT_VERSION, 1);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(group[6 + 14 * i + 2], 16) << "colours of image " << i;
   const std::wstring strings(reinterpret_cast<const wchar_t*>(version.data()), version.size() / 2);
-  for (const std::wstring text :
-       {L"000004b0", L"FileDescription", L"Launches PowerBasic (DOS) v3.5", L"FileVersion",
-        L"1.0.1", L"Website", L"Translation"})
+  for (const std::wstring text : {L"FileVersion", L"1.0.1"})
     EXPECT_NE(strings.find(text + L'\0'), std::wstring::npos) << text;
-
-  // Version 6 of the common controls for the 32-bit image, and no other request.
-  const std::string manifest = Resource(RT_MANIFEST, 1);
-  EXPECT_EQ(manifest.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>", 0), 0u);
-  for (const char* part :
-       {"name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" "
-        "processorArchitecture=\"X86\"",
-        "processorArchitecture=\"X86\" name=\"CompanyName.ProductName.YourApp\""})
-    EXPECT_NE(manifest.find(part), std::string::npos) << part;
+  EXPECT_NE(manifest.find("\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
+            std::string::npos);
   EXPECT_EQ(manifest.find("trustInfo"), std::string::npos);
-}
-
-// Anyone may leave a DLL beside the launcher, named like one that system DLLs load by name. A
-// program that restricts the DLL search as the launcher does loads the system's; without the
-// restriction it loads the stranger's, so this test can tell.
-TEST(Launcher, TakesNoDllFromItsOwnFolder) {
-  ScratchFolder scratch;
-  const std::wstring program = scratch / L"program.exe";
-  ASSERT_TRUE(::CopyFileW(SelfPath().c_str(), program.c_str(), FALSE));
-  ASSERT_TRUE(::CopyFileW(PLANTED_DLL, (scratch / L"dwmapi.dll").c_str(), FALSE));
-  for (const auto& [modes, loaded] : {std::pair{L"d", " planted"}, {L"rd", " system"}}) {
-    ExpectChildren(modes, scratch.path);
-    HANDLE child = StartChild(program);
-    const std::string report = WaitForReport(scratch.path, child);
-    EXPECT_EQ(report.substr(report.rfind(' ')), loaded) << "modes " << modes;
-    EXPECT_EQ(::WaitForSingleObject(child, kPatienceMs), WAIT_OBJECT_0) << "the child did not end";
-    ::CloseHandle(child);
-  }
 }
 
 const std::wstring kFirst = L"C:\\Program Files\\DOSBox-0.74\\";
@@ -142,12 +105,14 @@ const std::wstring kSecond = L"C:\\Program Files (x86)\\DOSBox-0.74\\";
 const std::wstring kPbFolder = L"C:\\PB35\\";
 const std::wstring kConfig = kPbFolder + L"dosbox.conf";
 const std::wstring kReports = L"C:\\launcher-test-reports";
+const std::wstring kStrangersTrace = L"C:\\STRANGER.TXT";  // left by someone else's dosbox.conf
 
 std::wstring BinFolder() { return SelfPath().substr(0, SelfPath().rfind(L'\\') + 1); }
 
-// A visible message box (class #32770) of process `processId` not among `seen`, or null.
-inline HWND FindBox(DWORD processId, const std::vector<HWND>& seen = {}) {
-  for (HWND box = nullptr; (box = ::FindWindowExW(nullptr, box, L"#32770", nullptr)) != nullptr;) {
+// A visible window of class `kind` (#32770 for a message box) of process `processId` not among
+// `seen`, or null.
+inline HWND FindShown(const wchar_t* kind, DWORD processId, const std::vector<HWND>& seen = {}) {
+  for (HWND box = nullptr; (box = ::FindWindowExW(nullptr, box, kind, nullptr)) != nullptr;) {
     DWORD owner = 0;
     ::GetWindowThreadProcessId(box, &owner);
     if (owner == processId && ::IsWindowVisible(box) &&
@@ -157,34 +122,20 @@ inline HWND FindBox(DWORD processId, const std::vector<HWND>& seen = {}) {
   return nullptr;
 }
 
-// "caption|text|buttons N|icons N", counting the visible buttons and the icons shown.
+// "caption|text" of a message box, and "|owned" when it has an owner.
 inline std::wstring DescribeBox(HWND box) {
   wchar_t caption[256] = {}, text[512] = {};
   ::GetWindowTextW(box, caption, 256);
   ::GetDlgItemTextW(box, 0xFFFF, text, 512);  // the text control of a message box
-  int buttons = 0, icons = 0;
-  for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
-    wchar_t kind[64] = {};
-    ::GetClassNameW(child, kind, 64);
-    buttons += ::IsWindowVisible(child) && lstrcmpiW(kind, L"Button") == 0;
-    // Wine keeps an icon control in every box; only one that holds an icon answers.
-    icons += ::IsWindowVisible(child) && ::SendMessageW(child, STM_GETICON, 0, 0) != 0;
-  }
-  return std::wstring(caption) + L"|" + text + L"|buttons " + std::to_wstring(buttons) +
-         L"|icons " + std::to_wstring(icons);
+  return std::wstring(caption) + L"|" + text + (::GetWindow(box, GW_OWNER) ? L"|owned" : L"");
 }
 
-// What one launcher run did: the boxes it showed, its exit code and what it started (a line
-// such as "started 1, running DOSBox.exe"); the programs it started that still run.
-struct LauncherRun {
-  std::vector<std::wstring> shown;
-  std::vector<HANDLE> started;
-};
-
 // Runs the launcher in `folder`, as Explorer runs a program in its own folder, inside a job
-// that every program it starts joins.
-LauncherRun RunLauncher(const std::wstring& folder, const std::wstring& arguments = L"") {
-  std::wstring commandLine = L"\"" + BinFolder() + L"PBLaunch.exe\"" + arguments;
+// that every program it starts joins, and expects it to show `message` in a box (if any), to end
+// with 0 and to have started a DOSBox or nothing; the programs it started that still run.
+std::vector<HANDLE> RunLauncher(const std::wstring& folder, const wchar_t* message,
+                                bool startsDosbox) {
+  std::wstring commandLine = L"\"" + BinFolder() + L"PBLaunch.exe\"";
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
@@ -194,22 +145,25 @@ LauncherRun RunLauncher(const std::wstring& folder, const std::wstring& argument
                                CREATE_SUSPENDED, nullptr, folder.c_str(), &startup, &process));
   EXPECT_TRUE(::AssignProcessToJobObject(job, process.hProcess));
   ::ResumeThread(process.hThread);
-  LauncherRun run;
+  std::vector<std::wstring> shown;
   std::vector<HWND> seen;
   const ULONGLONG deadline = ::GetTickCount64() + kPatienceMs;
-  while (::WaitForSingleObject(process.hProcess, 20) == WAIT_TIMEOUT) {
+  // The test's own windows go on taking messages meanwhile, as Explorer's do.
+  while (::MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, 20, QS_ALLINPUT) != 0) {
+    for (MSG queued; ::PeekMessageW(&queued, nullptr, 0, 0, PM_REMOVE);)
+      ::DispatchMessageW(&queued);
     if (::GetTickCount64() > deadline) {
       ADD_FAILURE() << "the launcher did not end within " << kPatienceMs / 1000 << " s";
       ::TerminateProcess(process.hProcess, 99);
-    } else if (const HWND box = FindBox(process.dwProcessId, seen)) {
+    } else if (const HWND box = FindShown(L"#32770", process.dwProcessId, seen)) {
       seen.push_back(box);
-      run.shown.push_back(DescribeBox(box));
+      shown.push_back(DescribeBox(box));
       ::PostMessageW(box, WM_COMMAND, IDOK, 0);
     }
   }
   DWORD exitCode = STILL_ACTIVE;
   ::GetExitCodeProcess(process.hProcess, &exitCode);
-  run.shown.push_back(L"exit code " + std::to_wstring(exitCode));
+  shown.push_back(L"exit code " + std::to_wstring(exitCode));
   // Wine counts a program in its creator's job as it creates it, so the count holds every start
   // that the launcher made, even one that has ended since, and no program of another can be
   // taken for it by a process id that Wine handed out again.
@@ -222,7 +176,8 @@ LauncherRun RunLauncher(const std::wstring& folder, const std::wstring& argument
       ::QueryInformationJobObject(job, JobObjectBasicProcessIdList, &ids, sizeof ids, nullptr) &&
       ::QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &count, sizeof count,
                                   nullptr));
-  std::wstring started = L"started " + std::to_wstring(count.TotalProcesses - 1) + L", running";
+  std::vector<HANDLE> started;
+  std::wstring line = L"started " + std::to_wstring(count.TotalProcesses - 1) + L", running";
   for (DWORD i = 0; i < ids.list.NumberOfProcessIdsInList; ++i) {
     HANDLE child = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
                                  static_cast<DWORD>(ids.list.ProcessIdList[i]));
@@ -230,24 +185,33 @@ LauncherRun RunLauncher(const std::wstring& folder, const std::wstring& argument
     wchar_t path[MAX_PATH] = {};
     DWORD length = MAX_PATH;
     ::QueryFullProcessImageNameW(child, 0, path, &length);
-    started += L" " + std::wstring(path).substr(std::wstring(path).rfind(L'\\') + 1);
-    run.started.push_back(child);
+    line += L" " + std::wstring(path).substr(std::wstring(path).rfind(L'\\') + 1);
+    started.push_back(child);
   }
-  run.shown.push_back(started);
+  shown.push_back(line);
+  std::vector<std::wstring> expected = {
+      L"exit code 0", startsDosbox ? L"started 1, running DOSBox.exe" : L"started 0, running"};
+  if (message != nullptr) expected.insert(expected.begin(), L"ERROR!|" + std::wstring(message));
+  EXPECT_EQ(shown, expected);
   ::CloseHandle(job);
   ::CloseHandle(process.hProcess);
   ::CloseHandle(process.hThread);
-  return run;
+  return started;
 }
 
-// The text for the session's screen, which names its size when it is not the default.
+// What the session expects, from its environment, else `otherwise`.
+std::string Expected(const char* variable, const char* otherwise) {
+  const char* named = std::getenv(variable);
+  return named ? named : otherwise;
+}
+
+// The text for the session's screen.
 std::string ExpectedConfig() {
   const launcher::ConfigTemplate& config =
       launcher::SelectTemplate(::GetSystemMetrics(SM_CYSCREEN));
   std::string text(static_cast<size_t>(config.length), '\0');
   launcher::RenderTemplate(config, text.data());
-  const char* named = std::getenv("LAUNCHER_EXPECTED_RESOLUTION");
-  EXPECT_NE(text.find("\r\nfullresolution=" + std::string(named ? named : "1280x800") + "\r\n"),
+  EXPECT_NE(text.find("\r\nfullresolution=" + Expected("LAUNCHER_EXPECTED_RESOLUTION", "1280x800")),
             std::string::npos);
   return text;
 }
@@ -255,14 +219,33 @@ std::string ExpectedConfig() {
 // Lets the DOSBox stand-ins go, waits for them to end, and empties the C: drive of a case.
 void Clear(std::vector<HANDLE>& started) {
   ASSERT_TRUE(ReleaseChildren(started)) << "a DOSBox stand-in did not end once released";
-  for (const std::wstring& folder : {kFirst, kSecond, kPbFolder, kReports})
+  for (const std::wstring& folder : {kFirst, kSecond, kPbFolder, kReports, kStrangersTrace})
     ASSERT_TRUE(RemoveTree(folder)) << "cannot remove " << folder;
   ASSERT_TRUE(::CreateDirectoryW(kReports.c_str(), nullptr));
 }
 
 enum Dosbox { kNone, kEmptyFolder, kDosbox };
-enum Pb { kNoPb, kPbEmpty, kConfigMine, kConfigFolder };  // C:\PB35, and dosbox.conf in it
+// What C:\PB35 holds: a bit each for the folder, the user's dosbox.conf, a folder in its place
+// and the stand-in PB.exe.
+enum Pb { kNoPb = 0, kPbEmpty = 1, kConfigMine = 3, kConfigFolder = 5, kPbExe = 9 };
+bool Has(int pb, Pb what) { return (pb & what) == what; }
 const char kMine[] = "[sdl]\r\nfullscreen=true\r\n";
+
+// Lays out a case's C: drive, with `dosbox` as DOSBox.exe in the DOSBox folders that have one.
+bool Stage(Dosbox first, Dosbox second, int pb, const std::wstring& dosbox = SelfPath()) {
+  bool staged = true;
+  for (const auto& [what, folder] : {std::pair{first, kFirst}, {second, kSecond}}) {
+    if (what != kNone) staged &= ::CreateDirectoryW(folder.c_str(), nullptr) != 0;
+    if (what == kDosbox)
+      staged &= ::CopyFileW(dosbox.c_str(), (folder + L"DOSBox.exe").c_str(), FALSE) != 0;
+  }
+  if (Has(pb, kPbEmpty)) staged &= ::CreateDirectoryW(kPbFolder.c_str(), nullptr) != 0;
+  if (Has(pb, kConfigMine)) staged &= WriteBytes(kConfig, kMine);
+  if (Has(pb, kConfigFolder)) staged &= ::CreateDirectoryW(kConfig.c_str(), nullptr) != 0;
+  if (Has(pb, kPbExe))
+    staged &= ::CopyFileW(STAND_IN_PB, (kPbFolder + L"PB.exe").c_str(), FALSE) != 0;
+  return staged;
+}
 
 // Every path, staged for real: the launcher ends with 0; a DOSBox it started works in C:\PB35,
 // is shown normally, reads a pipe the launcher let go of, and outlives it; no other path starts
@@ -271,28 +254,24 @@ TEST(Launcher, EveryPathShowsStartsAndWritesWhatItShould) {
   const struct {
     Dosbox first, second;
     Pb pb;
-    const wchar_t* arguments;
     const wchar_t* box;                     // the one message shown, if any
     const std::wstring* started = nullptr;  // the folder of the DOSBox started, if any
     const char* config = nullptr;           // dosbox.conf afterwards: "" for the written text
   } cases[] = {
-      {kDosbox, kDosbox, kPbEmpty, L"", nullptr, &kFirst, ""},
-      {kNone, kDosbox, kPbEmpty, L"", nullptr, &kSecond, ""},
-      {kEmptyFolder, kDosbox, kPbEmpty, L"",
-       L"Unable to locate the DOSBox or it is not installed."},
-      {kDosbox, kNone, kNoPb, L"", L"Unable to locate the PowerBasic folder, \"C:\\PB35\\\"."},
-      {kDosbox, kNone, kConfigMine, L"", nullptr, &kFirst, kMine},
-      {kDosbox, kNone, kConfigFolder, L"", L"Unable to write DOSBox configuration file to disk.",
+      {kDosbox, kDosbox, kPbEmpty, nullptr, &kFirst, ""},
+      {kNone, kDosbox, kPbEmpty, nullptr, &kSecond, ""},
+      {kEmptyFolder, kDosbox, kPbEmpty, L"Unable to locate the DOSBox or it is not installed."},
+      {kDosbox, kNone, kNoPb, L"Unable to locate the PowerBasic folder, \"C:\\PB35\\\"."},
+      {kDosbox, kNone, kConfigFolder, L"Unable to write DOSBox configuration file to disk.",
        &kFirst},
-      {kDosbox, kNone, kPbEmpty, L" /x C:\\x \"two words\"", nullptr, &kFirst, ""},  // ignored
+      {kDosbox, kNone, kConfigMine, nullptr, &kFirst, kMine},
   };
-  // The launcher's own folder stands for Downloads: someone else's dosbox.conf and stdout.txt lie
-  // there, which DOSBox would run and empty if it worked in that folder as the stand-in does.
-  ScratchFolder downloads;
-  const std::string strangers = "[autoexec]\r\nmount d c:\\\r\n", output = "their output\r\n";
-  ASSERT_TRUE(WriteBytes(downloads / L"dosbox.conf", strangers) &&
-              WriteBytes(downloads / L"stdout.txt", output));
-  ExpectChildren(L"oih", kReports);
+  ScratchFolder downloads;  // the launcher's own folder
+  ExpectChildren(kReports);
+  // Another program's window in front, as Explorer's is when a user starts the launcher: the
+  // launcher's boxes then have no owner.
+  const HWND front = ::CreateWindowExW(0, L"Static", L"", WS_POPUP | WS_VISIBLE, 0, 0, 99, 99,
+                                       nullptr, nullptr, nullptr, nullptr);
   // A started DOSBox runs PB.exe with the configuration, in C:\PB35, on a pipe as its input.
   const auto expectReport = [](HANDLE dosbox, const std::wstring& folder) {
     const std::wstring line = L"\"" + folder +
@@ -301,42 +280,105 @@ TEST(Launcher, EveryPathShowsStartsAndWritesWhatItShould) {
     EXPECT_EQ(WaitForReport(kReports, dosbox), std::string(line.begin(), line.end()));
   };
   // DOSBox holds until the case is cleared, so it still runs once the launcher has ended.
-  const wchar_t kDosboxRuns[] = L"started 1, running DOSBox.exe";
   std::vector<HANDLE> started;
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "case " << &c - cases);
     ASSERT_NO_FATAL_FAILURE(Clear(started));
-    bool staged = true;
-    for (const auto& [dosbox, folder] : {std::pair{c.first, kFirst}, {c.second, kSecond}}) {
-      if (dosbox != kNone) staged &= ::CreateDirectoryW(folder.c_str(), nullptr) != 0;
-      if (dosbox == kDosbox)
-        staged &= ::CopyFileW(SelfPath().c_str(), (folder + L"DOSBox.exe").c_str(), FALSE) != 0;
-    }
-    if (c.pb != kNoPb) staged &= ::CreateDirectoryW(kPbFolder.c_str(), nullptr) != 0;
-    if (c.pb == kConfigMine) staged &= WriteBytes(kConfig, kMine);
-    if (c.pb == kConfigFolder) staged &= ::CreateDirectoryW(kConfig.c_str(), nullptr) != 0;
-    ASSERT_TRUE(staged);
-
-    std::vector<std::wstring> expected = {L"exit code 0",
-                                          c.started ? kDosboxRuns : L"started 0, running"};
-    if (c.box)
-      expected.insert(expected.begin(), L"ERROR!|" + std::wstring(c.box) + L"|buttons 1|icons 0");
-    LauncherRun run = RunLauncher(downloads.path, c.arguments);
-    started = std::move(run.started);
-    EXPECT_EQ(run.shown, expected);
+    ASSERT_TRUE(Stage(c.first, c.second, c.pb));
+    EXPECT_TRUE(::SetForegroundWindow(front)) << "the test's window did not come to the front";
+    started = RunLauncher(downloads.path, c.box, c.started != nullptr);
     if (c.started && started.size() == 1) expectReport(started[0], *c.started);
     // No file, or a folder, reads as empty.
     EXPECT_EQ(ReadBytes(kConfig), c.config == nullptr ? ""
                                   : *c.config         ? c.config
                                                       : ExpectedConfig());
-    EXPECT_EQ(ReadBytes(downloads / L"dosbox.conf") + ReadBytes(downloads / L"stdout.txt"),
-              strangers + output);
   }
   // There is no single-instance guard: a second launcher starts a second DOSBox.
-  LauncherRun second = RunLauncher(downloads.path);
-  EXPECT_EQ(second.shown, (std::vector<std::wstring>{L"exit code 0", kDosboxRuns}));
-  if (second.started.size() == 1) expectReport(second.started[0], kFirst);
-  started.insert(started.end(), second.started.begin(), second.started.end());
+  std::vector<HANDLE> second = RunLauncher(downloads.path, nullptr, true);
+  if (second.size() == 1) expectReport(second[0], kFirst);
+  started.insert(started.end(), second.begin(), second.end());
+  Clear(started);
+  ::DestroyWindow(front);
+}
+
+// Types `text` into `window`, a key at a time: DOS keeps only 15 that it has not read.
+void Type(HWND window, const char* text) {
+  for (; *text != 0; ++text, ::Sleep(50)) {
+    const UINT key = *text == '-' ? VK_OEM_MINUS : ::toupper(*text);  // as are space and Enter
+    const LPARAM scanCode = LPARAM(::MapVirtualKeyW(key, MAPVK_VK_TO_VSC)) << 16;
+    ::PostMessageW(window, WM_KEYDOWN, key, scanCode | 1);
+    ::PostMessageW(window, WM_KEYUP, key, scanCode | 0xC0000001);
+  }
+}
+
+// DOSBox 0.74-3 for Windows, the users' build, started by the shipped launcher from Downloads,
+// beside someone else's dosbox.conf (DOSBox would leave C:\STRANGER.TXT if it ran that) and
+// stdout.txt: it runs PB.exe with the written text and closes by itself; with dosbox.conf a
+// folder, on its own settings file; without PB.exe it waits at its prompt, with every setting of
+// the written text, until "exit" is typed. Each test session runs this with its own screen.
+TEST(WindowsDosbox, RunsPbOrWaitsAtItsPrompt) {
+  const struct {
+    int pb;
+    const wchar_t* box;
+    const char* loaded;  // the configuration that DOSBox's stdout.txt says it loaded
+  } cases[] = {
+      {kPbExe, nullptr, "config file C:\\PB35\\dosbox.conf"},
+      {kConfigFolder | kPbExe, L"Unable to write DOSBox configuration file to disk.",
+       "\\AppData\\Local\\DOSBox\\dosbox-0.74-3.conf"},  // its own, in the user's profile
+      {kPbEmpty, nullptr, "config file C:\\PB35\\dosbox.conf"},
+  };
+  ScratchFolder downloads;
+  const std::string strangers = "[autoexec]\r\nmount d c:\\\r\necho ran>d:\\STRANGER.TXT\r\n",
+                    theirs = "their output\r\n";
+  ASSERT_TRUE(WriteBytes(downloads / L"dosbox.conf", strangers) &&
+              WriteBytes(downloads / L"stdout.txt", theirs));
+  std::vector<HANDLE> started;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case " << &c - cases);
+    ASSERT_NO_FATAL_FAILURE(Clear(started));
+    ASSERT_TRUE(Stage(kDosbox, kNone, c.pb, WINDOWS_DOSBOX));
+    started = RunLauncher(downloads.path, c.box, true);
+    ASSERT_EQ(started.size(), 1u);
+    if (!Has(c.pb, kPbExe)) {
+      // Its splash image, which drops key presses, is over once the window's title names its
+      // speed. It reads what is typed only after its own start-up commands, so a file written by
+      // a typed command shows that it went on waiting at its prompt: "config -wc" writes out the
+      // settings it took. "exit" then closes it.
+      HWND window = nullptr;
+      wchar_t title[128] = {};
+      ASSERT_TRUE(WaitUntil([&] {
+        window = FindShown(L"SDL_app", ::GetProcessId(started[0]));
+        return ::GetWindowTextW(window, title, 128) && wcsstr(title, L"Cpu speed") != nullptr;
+      })) << "DOSBox showed no window that names its speed";
+      Type(window, "config -wc p\r");
+      std::string taken;
+      EXPECT_TRUE(WaitUntil([&] {
+        return (taken = ReadBytes(kPbFolder + L"p")).find("[autoexec]") != std::string::npos;
+      })) << "DOSBox took no command at its prompt";
+      RECT area = {};
+      ::GetClientRect(window, &area);
+      EXPECT_EQ(std::to_string(area.right) + "x" + std::to_string(area.bottom),
+                Expected("LAUNCHER_EXPECTED_TEXT_WINDOW", "1280x800"));
+      Type(window, "exit\r");
+      // Every setting line of the text, but ipx=false: this DOSBox has no IPX (the archive it
+      // is built from lacks SDL_net's source).
+      const std::string text = ExpectedConfig();
+      for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2) {
+        const std::string line = text.substr(at, end - at);
+        if (line.find('=') == std::string::npos || line[0] == '#' || line == "ipx=false") continue;
+        EXPECT_NE(taken.find("\r\n" + line + "\r\n"), std::string::npos) << line;
+      }
+    }
+    ASSERT_EQ(::WaitForSingleObject(started[0], kPatienceMs), WAIT_OBJECT_0) << "it did not end";
+    DWORD exitCode = STILL_ACTIVE;
+    EXPECT_TRUE(::GetExitCodeProcess(started[0], &exitCode) && exitCode == 0) << exitCode;
+    EXPECT_EQ(ReadBytes(kPbFolder + L"PB_RAN.TXT"),
+              Has(c.pb, kPbExe) ? "stand-in PB.EXE ran\r\n" : "");
+    EXPECT_NE(ReadBytes(kPbFolder + L"stdout.txt").find(c.loaded), std::string::npos) << c.loaded;
+    EXPECT_EQ(ReadBytes(downloads / L"dosbox.conf") + ReadBytes(downloads / L"stdout.txt") +
+                  ReadBytes(kStrangersTrace),
+              strangers + theirs);
+  }
   Clear(started);
 }
 

@@ -28,15 +28,22 @@ inline void RemoveOnce(const std::wstring& longForm) {
   ::RemoveDirectoryW(longForm.c_str());
 }
 
+// Whether `done` came true within kPatienceMs, checking every 100 ms.
+template <typename Check>
+bool WaitUntil(Check done) {
+  for (const ULONGLONG deadline = ::GetTickCount64() + kPatienceMs; !done(); ::Sleep(100))
+    if (::GetTickCount64() > deadline) return false;
+  return true;
+}
+
 // Removes `path` (absolute) with all it holds; whether it is gone. Under Wine a program that
 // has just ended may hold its folder a moment longer, so this tries again for kPatienceMs.
 inline bool RemoveTree(const std::wstring& path) {
   const std::wstring longForm = L"\\\\?\\" + path.substr(0, path.find_last_not_of(L'\\') + 1);
-  for (const ULONGLONG deadline = ::GetTickCount64() + kPatienceMs;; ::Sleep(100)) {
+  return WaitUntil([&] {
     RemoveOnce(longForm);
-    if (::GetFileAttributesW(longForm.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
-    if (::GetTickCount64() > deadline) return false;
-  }
+    return ::GetFileAttributesW(longForm.c_str()) == INVALID_FILE_ATTRIBUTES;
+  });
 }
 
 struct ScratchFolder {

@@ -13,7 +13,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
   googletest
   wine64 xvfb
-  dosbox nasm
+  nasm
 )
 if [ "${1:-}" = demo ]; then
   packages+=(imagemagick xdotool x11-utils)
