@@ -12,7 +12,6 @@
 # (IPX networking and the modem's serial port types), whose source is not in the archive here,
 # and libpng (screenshots with Ctrl-F5); nothing the launcher or its tests reach.
 set -euo pipefail
-cd "$(dirname "$0")/.."
 
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/pb35-launcher/dosbox-0.74-3-windows
 if [ "${1:-}" = path ]; then echo "$cache/DOSBox.exe" && exit; fi
@@ -95,9 +94,9 @@ for source in "${sources[@]}"; do
     { say "cannot download $tarball with SHA256:$sha256 from ${uri//\'/}" && exit 1; }
   tar -xzf "$work/$tarball" -C "$work"
 done
-say "building DOSBox 0.74-3 and SDL 1.2.15 for Windows (i686) in $work; about 3 minutes on 2 cores"
+say "building DOSBox 0.74-3 and SDL 1.2.15 for Windows (i686) in $work; about 2 minutes on 2 cores"
 jobs=$(nproc)
-# Runs a build step with its output in build/STEP.log, showing the log's end where it fails.
+# Runs a build step with its output in NAME.log in the build folder; shows its end on failure.
 step() {
   local name=$1
   shift
