@@ -88,6 +88,8 @@ if wait_for 60 grep -q holding "$c/PB35/PB_RAN.TXT" 2>/dev/null; then
   import -display "$DISPLAY" -window "$window" "$demo/dosbox-running.png"
   say "PB.exe is running inside DOSBox: a ${size} picture in the window titled \"$(xdotool getwindowname "$window")\""
   say "  screenshot build/demo/dosbox-running.png"
+else
+  say "PB.exe was NOT running inside DOSBox within 60 s"
 fi
 rm -f "$c/PB35/PB_HOLD.TXT"
 if wait_for 60 dosbox_ended; then
