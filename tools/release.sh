@@ -4,12 +4,13 @@
 # downloads in one folder: PBLaunch.exe and SHA256SUMS.
 #   tools/release.sh [COMMIT [FOLDER]]     (FOLDER defaults to build/release)
 # The build is reproducible: the same commit gives the same bytes on any machine set up by
-# tools/setup.sh, so anyone can rebuild a commit this way and compare the checksum.
+# `tools/setup.sh release`, so anyone can rebuild a commit this way and compare the checksum.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 commit=$(git rev-parse --verify "${1:-HEAD}^{commit}")
 out=${2:-build/release}
-bash tools/setup.sh
+# Only the cross compiler and the build tools: a release needs neither Wine nor DOSBox.
+bash tools/setup.sh release
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -2,98 +2,112 @@
 # DOSBox 0.74-3 for Windows, the program users run, built from the sources in Debian's archive:
 # DOSBox 0.74-3 itself and SDL 1.2.15, which it links statically, cross-compiled for i686 with
 # MinGW-w64 and linked statically, so that it needs only Windows' own DLLs.
-#   windows-dosbox.sh         builds it unless the cache holds a build of the same inputs, and
-#                             prints where DOSBox.exe is
-#   windows-dosbox.sh path    prints where DOSBox.exe is (or will be), building nothing
-# The cache lies outside the checkout ($XDG_CACHE_HOME, else ~/.cache), so that a fresh clone on
-# the same machine reuses it. Its inputs are this script (which pins the tarballs by their
-# SHA-256) and the compiler's version; a change of either builds anew.
+#   windows-dosbox.sh         builds it unless the cache holds a build of this checkout's inputs,
+#                             and prints where DOSBox.exe is
+#   windows-dosbox.sh path    prints where this checkout's DOSBox.exe is, building nothing; fails,
+#                             naming the command that builds it, when the cache has none
+# Needs no root, and changes nothing on the machine outside its cache, which lies outside the
+# checkout ($XDG_CACHE_HOME, else ~/.cache), so that a fresh clone on the same machine reuses it:
+#   sources/          the two upstream tarballs, kept once verified and checked against the
+#                     SHA-256 pinned below before every use: a rebuild needs no network
+#   apt/              a private apt state (entries, lists, cache) that finds the tarballs in
+#                     Debian's source archive; the machine's own apt files are only read
+#   builds/INPUTS/    DOSBox.exe, one folder for each set of inputs (this script and the
+#                     compiler's version), side by side
 # Neither source is changed. What the official Windows build has and this one lacks: SDL_net
 # (IPX networking and the modem's serial port types), whose source is not in the archive here,
 # and libpng (screenshots with Ctrl-F5); nothing the launcher or its tests reach.
 set -euo pipefail
+tools=$(cd "$(dirname "$0")" && pwd)
 
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/pb35-launcher/dosbox-0.74-3-windows
-if [ "${1:-}" = path ]; then echo "$cache/DOSBox.exe" && exit; fi
-
 # Source package, its upstream tarball and that tarball's SHA-256 (as the source index has it).
 sources=(
   "dosbox dosbox_0.74-3.orig.tar.gz c0d13dd7ed2ed363b68de615475781e891cd582e8162b5c3669137502222260a"
   "libsdl1.2 libsdl1.2_1.2.15+dfsg2.orig.tar.gz ec4d5ea4714b92f840aafcf8c759cf7914827f632e19f42b18ba6f6489f0f5e9"
 )
 host=i686-w64-mingw32
-inputs=$( (cat "$0" && "$host-g++" --version | head -n 1) | sha256sum | cut -d' ' -f1)
 say() { echo "windows-dosbox: $*" >&2; }
 
-mkdir -p "$cache"
-exec 9>"$cache/lock"
-flock -w 1800 9 || { say "waited 30 min for another build in $cache" && exit 1; }
-if [ -s "$cache/DOSBox.exe" ] && [ "$(cat "$cache/inputs" 2>/dev/null)" = "$inputs" ]; then
-  echo "$cache/DOSBox.exe"
+compiler=$("$host-g++" --version 2>/dev/null | head -n 1) ||
+  { say "there is no $host-g++ to build with (bash tools/setup.sh installs it)" && exit 1; }
+inputs=$( (cat "$0" && echo "$compiler") | sha256sum | cut -c1-16)
+build=$cache/builds/$inputs
+if [ "${1:-}" = path ]; then
+  [ -s "$build/DOSBox.exe" ] ||
+    { say "no DOSBox for Windows built from this checkout's inputs ($build); 'bash tools/windows-dosbox.sh' builds it" && exit 1; }
+  echo "$build/DOSBox.exe"
   exit
 fi
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo=sudo
-# Source packages are found through deb-src entries. Where the machine has none for dosbox, one
-# file is added: the machine's own entries for its Debian release, each as a deb-src entry.
-if ! apt-get source --print-uris dosbox >/dev/null 2>&1; then
-  . /etc/os-release
-  entries=/etc/apt/sources.list.d/pb35-launcher-deb-src.sources
-  say "adding $entries, the deb-src twin of the machine's entries for Debian $VERSION_CODENAME"
-  python3 - "$VERSION_CODENAME" /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
-    /etc/apt/sources.list.d/*.sources <<'PY' | $sudo tee "$entries" >/dev/null
-import re, sys
-
-release, files = sys.argv[1], sys.argv[2:]
-ours = lambda suites: any(s == release or s.startswith(release + "-") for s in suites)
-for name in files:
-    try:
-        text = open(name).read()
-    except OSError:
-        continue
-    if name.endswith(".sources"):  # deb822 stanzas; a line that starts with a space goes on
-        if name.endswith("pb35-launcher-deb-src.sources"):
-            continue
-        for stanza in re.split(r"\n\s*\n", text):
-            fields = {}
-            for line in stanza.splitlines():
-                if line.startswith("#"):
-                    continue
-                if line[:1].isspace() and fields:
-                    fields[key] += "\n" + line
-                elif ":" in line:
-                    key, value = line.split(":", 1)
-                    fields[key] = value.strip()
-            if ("deb" in fields.get("Types", "").split() and ours(fields.get("Suites", "").split())
-                    and fields.get("Enabled", "yes") != "no"):
-                fields["Types"] = "deb-src"
-                print("".join(f"{key}: {value}\n" for key, value in fields.items()))
-    else:  # one-line entries: deb [options] URI suite components
-        for line in text.splitlines():
-            words = re.sub(r"\[[^]]*\]", "", line).split()
-            if len(words) > 2 and words[0] == "deb" and ours(words[2:3]):
-                print(f"Types: deb-src\nURIs: {words[1]}\nSuites: {words[2]}\n"
-                      f"Components: {' '.join(words[3:])}\n")
-PY
-  # An index the archive lacks fails the update, but not the build: the sources' look-up says.
-  $sudo apt-get update -qq || say "apt-get update reported errors; the sources may still be there"
+mkdir -p "$cache/sources"
+exec 9>"$cache/lock"
+flock -w 1800 9 || { say "waited 30 min for another build in $cache" && exit 1; }
+if [ -s "$build/DOSBox.exe" ]; then
+  echo "$build/DOSBox.exe"
+  exit
 fi
 
-work=$cache/build
-rm -rf "$work"
+apt_state=$cache/apt
+# apt with the private state: the machine's configuration (proxies, keys) is read, but its own
+# entries, lists and caches are left alone, and so are the hooks it runs after an update (they
+# refresh other programs' caches).
+private_apt() { "$1" -c "$apt_state/apt.conf" "${@:2}"; }
+# Makes the private state: the deb-src twins of the machine's entries for Debian's own archive
+# (tools/deb_src_entries.py), and their source index.
+make_apt_state() {
+  local SourceList SourceParts
+  eval "$(apt-config shell SourceList Dir::Etc::SourceList/f SourceParts Dir::Etc::SourceParts/d)"
+  rm -rf "$apt_state"
+  mkdir -p "$apt_state/sources.list.d" "$apt_state/lists/partial" "$apt_state/cache/archives/partial"
+  touch "$apt_state/sources.list"
+  cat >"$apt_state/apt.conf" <<CONF
+Dir::Etc::SourceList "$apt_state/sources.list";
+Dir::Etc::SourceParts "$apt_state/sources.list.d";
+Dir::State::Lists "$apt_state/lists";
+Dir::Cache "$apt_state/cache";
+Dir::Cache::Archives "$apt_state/cache/archives";
+#clear APT::Update::Pre-Invoke;
+#clear APT::Update::Post-Invoke;
+#clear APT::Update::Post-Invoke-Success;
+// Downloads into a folder of the caller's, which apt's own download user may not reach.
+APT::Sandbox::User "$(id -un)";
+CONF
+  . /etc/os-release
+  apt-cache policy >"$apt_state/policy"
+  python3 "$tools/deb_src_entries.py" "$VERSION_CODENAME" "$apt_state/policy" "$apt_state/sources.list.d" \
+    "$SourceList" "$SourceParts"*.list "$SourceParts"*.sources || exit 1
+  # An index the archive lacks (a suite's updates may have no source index) fails the update,
+  # not the build: the look-up of each tarball says whether it was found.
+  private_apt apt-get update -qq >"$apt_state/update.log" 2>&1 ||
+    say "apt-get update of the private state reported: $(grep -E '^(E|W):' "$apt_state/update.log" | head -n 3 | paste -sd ' ')"
+}
+
+# Has the tarball in sources/, verified: from the cache, else from Debian's source archive.
+verified() { echo "$3  $cache/sources/$2" | sha256sum -c --status 2>/dev/null; }
+fetch() {
+  local package=$1 tarball=$2 sha256=$3 uri indexed
+  ! verified "$@" || return 0
+  [ -s "$apt_state/apt.conf" ] || make_apt_state
+  # The URI and hash the source index gives for the tarball; apt's helper checks the download.
+  read -r uri _ _ indexed < <(private_apt apt-get source --print-uris "$package" 2>/dev/null | grep -F " $tarball ") ||
+    { say "the source index has no $tarball for $package (nor does $cache/sources)" && exit 1; }
+  [ "$indexed" = "SHA256:$sha256" ] ||
+    { say "the source index gives $tarball as $indexed, not the SHA256:$sha256 built here" && exit 1; }
+  private_apt /usr/lib/apt/apt-helper download-file "${uri//\'/}" "$cache/sources/$tarball.new" "$indexed" >/dev/null 2>&1 ||
+    { say "cannot download $tarball with SHA256:$sha256 from ${uri//\'/}" && exit 1; }
+  mv "$cache/sources/$tarball.new" "$cache/sources/$tarball"
+  verified "$@" || { say "$tarball does not have the SHA-256 $sha256" && exit 1; }
+}
+
+work=$cache/work
+rm -rf "$work" "$apt_state/apt.conf"
 mkdir -p "$work/sdl"
 start=$SECONDS
 for source in "${sources[@]}"; do
   read -r package tarball sha256 <<<"$source"
-  # The URI and hash the source index gives for the tarball; apt's helper checks the download.
-  read -r uri _ _ indexed < <(apt-get source --print-uris "$package" 2>/dev/null | grep -F " $tarball ") ||
-    { say "the source index has no $tarball for $package" && exit 1; }
-  [ "$indexed" = "SHA256:$sha256" ] ||
-    { say "the source index gives $tarball as $indexed, not the SHA256:$sha256 built here" && exit 1; }
-  /usr/lib/apt/apt-helper download-file "${uri//\'/}" "$work/$tarball" "$indexed" >/dev/null 2>&1 ||
-    { say "cannot download $tarball with SHA256:$sha256 from ${uri//\'/}" && exit 1; }
-  tar -xzf "$work/$tarball" -C "$work"
+  fetch "$package" "$tarball" "$sha256"
+  tar -xzf "$cache/sources/$tarball" -C "$work"
 done
 say "building DOSBox 0.74-3 and SDL 1.2.15 for Windows (i686) in $work; about 2 minutes on 2 cores"
 jobs=$(nproc)
@@ -114,10 +128,10 @@ step() {
   step dosbox-configure ./configure --host=$host --with-sdl-prefix="$work/sdl" LDFLAGS=-static \
     LIBS="-luser32 -lgdi32 -lwinmm -ldxguid"
   step dosbox-make make -j"$jobs"
-  $host-strip -o "$cache/DOSBox.exe.new" src/dosbox.exe
+  mkdir -p "$build"
+  $host-strip -o "$build/DOSBox.exe.new" src/dosbox.exe
 )
-mv "$cache/DOSBox.exe.new" "$cache/DOSBox.exe"
-echo "$inputs" >"$cache/inputs"
+mv "$build/DOSBox.exe.new" "$build/DOSBox.exe"
 rm -rf "$work"
-say "built $cache/DOSBox.exe in $((SECONDS - start)) s"
-echo "$cache/DOSBox.exe"
+say "built $build/DOSBox.exe in $((SECONDS - start)) s"
+echo "$build/DOSBox.exe"
