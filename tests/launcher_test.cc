@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "launch/config_templates.h"
@@ -130,16 +131,53 @@ inline std::wstring DescribeBox(HWND box) {
   return std::wstring(caption) + L"|" + text + (::GetWindow(box, GW_OWNER) ? L"|owned" : L"");
 }
 
+// The programs one launcher run started that still run, and the job every program it started
+// joined. Closing the job ends whatever is left in it, so a test that stops early, or dies,
+// leaves no DOSBox working in C:\PB35 while the next test lays that folder out.
+struct Started {
+  HANDLE job = nullptr;
+  std::vector<HANDLE> running;
+
+  Started() = default;
+  Started(Started&& other) noexcept { *this = std::move(other); }
+  Started& operator=(Started&& other) noexcept {
+    End();
+    std::swap(job, other.job);
+    std::swap(running, other.running);
+    return *this;
+  }
+  ~Started() { End(); }
+  void End() {
+    if (job != nullptr) ::CloseHandle(job);
+    job = nullptr;
+    for (HANDLE process : running) {
+      EXPECT_EQ(::WaitForSingleObject(process, kPatienceMs), WAIT_OBJECT_0) << "not ended";
+      ::CloseHandle(process);
+    }
+    running.clear();
+  }
+};
+
 // Runs the launcher in `folder`, as Explorer runs a program in its own folder, inside a job
 // that every program it starts joins, and expects it to show `message` in a box (if any), to end
-// with 0 and to have started a DOSBox or nothing; the programs it started that still run.
-std::vector<HANDLE> RunLauncher(const std::wstring& folder, const wchar_t* message,
-                                bool startsDosbox) {
+// with 0 and to have started a DOSBox or nothing; what it started.
+Started RunLauncher(const std::wstring& folder, const wchar_t* message, bool startsDosbox) {
+  // Wine's desktop is a program of its own (explorer.exe /desktop), started by the first program
+  // that needs it, as that program's child, and closed a second after its last user has ended.
+  // Brought up here, it is this test program's child, kept while this program runs, and not one
+  // the launcher starts inside its job: Windows' desktop is always there.
+  ::GetDesktopWindow();
   std::wstring commandLine = L"\"" + BinFolder() + L"PBLaunch.exe\"";
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  const HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
+  Started started;
+  started.job = ::CreateJobObjectW(nullptr, nullptr);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  EXPECT_TRUE(::SetInformationJobObject(started.job, JobObjectExtendedLimitInformation, &limits,
+                                        sizeof limits));
+  const HANDLE job = started.job;
   // Held until it is in the job, so that nothing it starts can escape the job.
   EXPECT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
                                CREATE_SUSPENDED, nullptr, folder.c_str(), &startup, &process));
@@ -176,7 +214,6 @@ std::vector<HANDLE> RunLauncher(const std::wstring& folder, const wchar_t* messa
       ::QueryInformationJobObject(job, JobObjectBasicProcessIdList, &ids, sizeof ids, nullptr) &&
       ::QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &count, sizeof count,
                                   nullptr));
-  std::vector<HANDLE> started;
   std::wstring line = L"started " + std::to_wstring(count.TotalProcesses - 1) + L", running";
   for (DWORD i = 0; i < ids.list.NumberOfProcessIdsInList; ++i) {
     HANDLE child = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
@@ -186,14 +223,13 @@ std::vector<HANDLE> RunLauncher(const std::wstring& folder, const wchar_t* messa
     DWORD length = MAX_PATH;
     ::QueryFullProcessImageNameW(child, 0, path, &length);
     line += L" " + std::wstring(path).substr(std::wstring(path).rfind(L'\\') + 1);
-    started.push_back(child);
+    started.running.push_back(child);
   }
   shown.push_back(line);
   std::vector<std::wstring> expected = {
       L"exit code 0", startsDosbox ? L"started 1, running DOSBox.exe" : L"started 0, running"};
   if (message != nullptr) expected.insert(expected.begin(), L"ERROR!|" + std::wstring(message));
   EXPECT_EQ(shown, expected);
-  ::CloseHandle(job);
   ::CloseHandle(process.hProcess);
   ::CloseHandle(process.hThread);
   return started;
@@ -217,8 +253,9 @@ std::string ExpectedConfig() {
 }
 
 // Lets the DOSBox stand-ins go, waits for them to end, and empties the C: drive of a case.
-void Clear(std::vector<HANDLE>& started) {
-  ASSERT_TRUE(ReleaseChildren(started)) << "a DOSBox stand-in did not end once released";
+void Clear(Started& started) {
+  ASSERT_TRUE(ReleaseChildren(started.running)) << "a DOSBox stand-in did not end once released";
+  started = Started();
   for (const std::wstring& folder : {kFirst, kSecond, kPbFolder, kReports, kStrangersTrace})
     ASSERT_TRUE(RemoveTree(folder)) << "cannot remove " << folder;
   ASSERT_TRUE(::CreateDirectoryW(kReports.c_str(), nullptr));
@@ -280,24 +317,25 @@ TEST(Launcher, EveryPathShowsStartsAndWritesWhatItShould) {
     EXPECT_EQ(WaitForReport(kReports, dosbox), std::string(line.begin(), line.end()));
   };
   // DOSBox holds until the case is cleared, so it still runs once the launcher has ended.
-  std::vector<HANDLE> started;
+  Started started;
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "case " << &c - cases);
     ASSERT_NO_FATAL_FAILURE(Clear(started));
     ASSERT_TRUE(Stage(c.first, c.second, c.pb));
     EXPECT_TRUE(::SetForegroundWindow(front)) << "the test's window did not come to the front";
     started = RunLauncher(downloads.path, c.box, c.started != nullptr);
-    if (c.started && started.size() == 1) expectReport(started[0], *c.started);
+    if (c.started && started.running.size() == 1) expectReport(started.running[0], *c.started);
     // No file, or a folder, reads as empty.
     EXPECT_EQ(ReadBytes(kConfig), c.config == nullptr ? ""
                                   : *c.config         ? c.config
                                                       : ExpectedConfig());
   }
   // There is no single-instance guard: a second launcher starts a second DOSBox.
-  std::vector<HANDLE> second = RunLauncher(downloads.path, nullptr, true);
-  if (second.size() == 1) expectReport(second[0], kFirst);
-  started.insert(started.end(), second.begin(), second.end());
-  Clear(started);
+  Started second = RunLauncher(downloads.path, nullptr, true);
+  if (second.running.size() == 1) expectReport(second.running[0], kFirst);
+  second.running.insert(second.running.end(), started.running.begin(), started.running.end());
+  started.running.clear();
+  Clear(second);
   ::DestroyWindow(front);
 }
 
@@ -332,13 +370,14 @@ TEST(WindowsDosbox, RunsPbOrWaitsAtItsPrompt) {
                     theirs = "their output\r\n";
   ASSERT_TRUE(WriteBytes(downloads / L"dosbox.conf", strangers) &&
               WriteBytes(downloads / L"stdout.txt", theirs));
-  std::vector<HANDLE> started;
+  Started started;
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "case " << &c - cases);
     ASSERT_NO_FATAL_FAILURE(Clear(started));
     ASSERT_TRUE(Stage(kDosbox, kNone, c.pb, WINDOWS_DOSBOX));
     started = RunLauncher(downloads.path, c.box, true);
-    ASSERT_EQ(started.size(), 1u);
+    ASSERT_EQ(started.running.size(), 1u);
+    const HANDLE dosbox = started.running[0];
     if (!Has(c.pb, kPbExe)) {
       // Its splash image, which drops key presses, is over once the window's title names its
       // speed. It reads what is typed only after its own start-up commands, so a file written by
@@ -347,7 +386,7 @@ TEST(WindowsDosbox, RunsPbOrWaitsAtItsPrompt) {
       HWND window = nullptr;
       wchar_t title[128] = {};
       ASSERT_TRUE(WaitUntil([&] {
-        window = FindShown(L"SDL_app", ::GetProcessId(started[0]));
+        window = FindShown(L"SDL_app", ::GetProcessId(dosbox));
         return ::GetWindowTextW(window, title, 128) && wcsstr(title, L"Cpu speed") != nullptr;
       })) << "DOSBox showed no window that names its speed";
       Type(window, "config -wc p\r");
@@ -369,9 +408,9 @@ TEST(WindowsDosbox, RunsPbOrWaitsAtItsPrompt) {
         EXPECT_NE(taken.find("\r\n" + line + "\r\n"), std::string::npos) << line;
       }
     }
-    ASSERT_EQ(::WaitForSingleObject(started[0], kPatienceMs), WAIT_OBJECT_0) << "it did not end";
+    ASSERT_EQ(::WaitForSingleObject(dosbox, kPatienceMs), WAIT_OBJECT_0) << "it did not end";
     DWORD exitCode = STILL_ACTIVE;
-    EXPECT_TRUE(::GetExitCodeProcess(started[0], &exitCode) && exitCode == 0) << exitCode;
+    EXPECT_TRUE(::GetExitCodeProcess(dosbox, &exitCode) && exitCode == 0) << exitCode;
     EXPECT_EQ(ReadBytes(kPbFolder + L"PB_RAN.TXT"),
               Has(c.pb, kPbExe) ? "stand-in PB.EXE ran\r\n" : "");
     EXPECT_NE(ReadBytes(kPbFolder + L"stdout.txt").find(c.loaded), std::string::npos) << c.loaded;
