@@ -68,7 +68,9 @@ def twin_deb822(text, wanted):
                 if not wanted(uri, suite):
                     continue
                 chosen = {"types": "deb-src", "uris": uri, "suites": suite}
-                yield "".join(f"{name}: {chosen.get(name.lower(), v)}\n" for name, v in fields)
+                # A value that starts on the next line (an inline key) keeps no space before it.
+                yield "".join(f"{name}: {chosen.get(name.lower(), v)}\n".replace(": \n", ":\n", 1)
+                              for name, v in fields)
 
 
 def main(release, policy, folder, *sources):
