@@ -11,14 +11,28 @@
  *    signal and its code, the way the kernel would have reported the fault.
  * 3. Thread segments: qemu keeps one descriptor table for all threads, so a thread-local GDT
  *    entry holds the base that the last thread gave it, while Linux switches it with the thread.
- *    A thread that reloads such a selector takes another thread's base; Wine's signal handlers
- *    reload %fs and %gs, and qemu's sigreturn reloads them again. With the C library's %gs that
- *    means another thread's (perhaps an ended thread's) thread-local data: NtCurrentTeb() then
- *    reads null and the handler faults, which qemu reports as "uncaught target signal 11"
- *    (DOSBox died so in about half its starts). Here Wine is refused the GDT entry it asks for
- *    its TEB, so it gives each thread an LDT selector of its own (its way on kernels without
- *    set_thread_area), and every signal handler is wrapped so that the thread's own %gs base is
- *    written back into the shared entry before the handler runs and again before sigreturn.
+ *    A thread that reloads such a selector takes another thread's base. Wine reloads %fs and %gs
+ *    in its signal handlers and when a system call returns with a whole context (NtContinue,
+ *    which ends every exception that is unwound or continued), and qemu's sigreturn reloads them
+ *    again. With the C library's %gs that means another thread's (perhaps an ended thread's)
+ *    thread-local data, where Wine's Unix side keeps its TEB: NtCurrentTeb() then reads null, or
+ *    the other thread's TEB, and the thread faults or talks to wineserver as that other thread.
+ *    qemu reports it as "uncaught target signal 11": DOSBox died so in about half its starts,
+ *    and a 32-bit GoogleTest program at its first failure (GoogleTest has started a thread by
+ *    then, and the failure's OutputDebugStringA raises an exception that ends in NtContinue).
+ *    Here Wine is refused the GDT entry it asks for its TEB, so it gives each thread an LDT
+ *    selector of its own (its way on kernels without set_thread_area), and each thread moves its
+ *    %gs to an LDT entry of its own too, before Wine notes it (Wine then leaves the LDT's first
+ *    512 entries to the C library); pthread_create is wrapped for that. A thread whose %gs is
+ *    still the GDT entry (where no LDT entry was free) is covered by the wrapping of every signal
+ *    handler, which writes the thread's own %gs base back into the shared entry before the
+ *    handler runs and again before sigreturn.
+ *
+ * Not made up for: a thread that the C library starts without pthread_create (timer threads of
+ * SIGEV_THREAD, POSIX aio; Wine 8.0 does not seem to use them) shares its creator's %gs base; a
+ * thread left on the shared GDT entry (all 511 LDT entries taken) is covered in its signal
+ * handlers but not when NtContinue reloads %gs; and qemu's other differences from Linux, where
+ * Wine does not run into them.
  *
  * Built with gcc -m32 -nostdlib (no 32-bit C library headers are needed), so the few types and
  * constants of the i386 Linux ABI used here are spelt out. */
@@ -163,12 +177,127 @@ int sigaction(int signal, const struct Action* action, struct Action* previous) 
   return result;
 }
 
-/* Wine asks for a free GDT entry (entry -1) for its TEB selector once; refused, it uses the LDT,
- * which is one table for the whole process on Linux too. Other calls go through. */
+#define SYS_modify_ldt 123
+#define LDT_WRITE 0x11
+#define SIG_SETMASK 2
+/* The LDT entries that Wine leaves to the C library once the first thread's %gs is an LDT
+ * selector. Entry 0 is not used. */
+#define LIBRARY_ENTRIES 512
+
+extern void* malloc(size_t size);
+extern void free(void* block);
+extern int pthread_key_create(unsigned* key, void (*destructor)(void*));
+extern int pthread_setspecific(unsigned key, const void* value);
+extern int pthread_sigmask(int how, const unsigned long* set, unsigned long* previous);
+extern int sched_yield(void);
+long syscall(long number, long a, long b, long c, long d, long e, long f);
+
+static volatile char entryTaken[LIBRARY_ENTRIES];
+static unsigned nextEntry = 1;
+static unsigned entryKey;          /* its value in a thread: the thread's entry, freed at its end */
+static unsigned short gdtSelector; /* the C library's %gs selector, before it was moved */
+static volatile int creating;      /* a thread's pthread_create has that selector in %gs */
+
+static void FreeEntry(void* entry) { entryTaken[(unsigned)entry] = 0; }
+
+__attribute__((constructor)) static void MakeEntryKey(void) {
+  pthread_key_create(&entryKey, FreeEntry);
+}
+
+/* Writes `base` into the segment descriptor `entry` of the GDT (set_thread_area) or the LDT. */
+static long WriteEntry(unsigned entry, unsigned base, int inLdt) {
+  struct SegmentDescriptor descriptor = {entry, base, 0xfffff,
+                                         SEGMENT_32BIT | SEGMENT_LIMIT_IN_PAGES | SEGMENT_USEABLE};
+  if (inLdt)
+    return syscall(SYS_modify_ldt, LDT_WRITE, (long)&descriptor, sizeof descriptor, 0, 0, 0);
+  return syscall(SYS_set_thread_area, (long)&descriptor, 0, 0, 0, 0, 0);
+}
+
+/* Moves this thread's %gs from the shared GDT entry to an LDT entry of its own with the same base.
+ * Entries are handed out in turn, so that an ended thread's entry is taken again only long after
+ * its end. Where none is free, the thread keeps the GDT entry. */
+static void TakeOwnEntry(void) {
+  unsigned short selector;
+  unsigned base;
+  __asm__ volatile("movw %%gs, %0" : "=r"(selector));
+  if (selector == 0 || (selector & 4) != 0) return;
+  __asm__ volatile("movl %%gs:0, %0" : "=r"(base));
+  for (int tries = 0; tries < LIBRARY_ENTRIES; ++tries) {
+    const unsigned entry = __sync_fetch_and_add(&nextEntry, 1) % LIBRARY_ENTRIES;
+    if (entry == 0 || !__sync_bool_compare_and_swap(&entryTaken[entry], 0, 1)) continue;
+    if (WriteEntry(entry, base, 1) != 0) {
+      entryTaken[entry] = 0;
+      return;
+    }
+    gdtSelector = selector;
+    selector = (unsigned short)(entry << 3 | 7);
+    __asm__ volatile("movw %0, %%gs" : : "r"(selector));
+    pthread_setspecific(entryKey, (void*)entry);
+    return;
+  }
+}
+
+struct Start {
+  void* (*routine)(void*);
+  void* argument;
+  int masked;             /* whether the creator blocked all signals, which the thread inherits */
+  unsigned long mask[32]; /* then the mask to go back to */
+};
+
+static void* StartWithOwnEntry(void* start) {
+  const struct Start copy = *(struct Start*)start;
+  free(start);
+  TakeOwnEntry();
+  if (copy.masked) pthread_sigmask(SIG_SETMASK, copy.mask, 0);
+  return copy.routine(copy.argument);
+}
+
+/* Every thread started through here moves its %gs to an entry of its own before it runs. The C
+ * library sets the new thread's base in the GDT entry that the creator's %gs selector names (an
+ * LDT selector would give the new thread the creator's base), so for the call the creator's %gs
+ * is that GDT entry again, with its base: one thread at a time, with signals blocked. */
+int pthread_create(unsigned long* thread, const void* attributes, void* (*routine)(void*),
+                   void* argument) {
+  typedef int (*Create)(unsigned long*, const void*, void* (*)(void*), void*);
+  static Create real;
+  if (!real) real = (Create)dlsym(RTLD_NEXT, "pthread_create");
+  struct Start* start = malloc(sizeof *start);
+  if (!start) return real(thread, attributes, routine, argument);
+  start->routine = routine;
+  start->argument = argument;
+  unsigned short own;
+  unsigned base;
+  unsigned long all[32], previous[32];
+  __asm__ volatile("movw %%gs, %0" : "=r"(own));
+  start->masked = (own & 4) != 0 && gdtSelector != 0;
+  if (start->masked) {
+    for (int i = 0; i < 32; ++i) all[i] = ~0UL;
+    pthread_sigmask(SIG_SETMASK, all, previous);
+    for (int i = 0; i < 32; ++i) start->mask[i] = previous[i];
+    while (__sync_lock_test_and_set(&creating, 1)) sched_yield();
+    __asm__ volatile("movl %%gs:0, %0" : "=r"(base));
+    WriteEntry(gdtSelector >> 3, base, 0);
+    __asm__ volatile("movw %0, %%gs" : : "r"(gdtSelector));
+  }
+  const int masked = start->masked; /* the thread may free `start` before the call returns */
+  const int result = real(thread, attributes, StartWithOwnEntry, start);
+  if (masked) {
+    __asm__ volatile("movw %0, %%gs" : : "r"(own));
+    __sync_lock_release(&creating);
+    pthread_sigmask(SIG_SETMASK, previous, 0);
+  }
+  if (result != 0) free(start);
+  return result;
+}
+
+/* Wine asks for a free GDT entry (entry -1) for its TEB selector once, in its first thread, before
+ * it starts any other; refused, it uses the LDT, which is one table for the whole process on Linux
+ * too. That first thread moves its %gs then, before Wine notes it. Other calls go through. */
 long syscall(long number, long a, long b, long c, long d, long e, long f) {
   static long (*real)(long, long, long, long, long, long, long);
   if (!real) real = (long (*)(long, long, long, long, long, long, long))dlsym(RTLD_NEXT, "syscall");
   if (number == SYS_set_thread_area && ((struct SegmentDescriptor*)a)->entry == (unsigned)-1) {
+    TakeOwnEntry();
     *__errno_location() = ENOSYS;
     return -1;
   }
