@@ -77,11 +77,11 @@ CONF
   apt-cache policy >"$apt_state/policy"
   python3 "$tools/deb_src_entries.py" "$VERSION_CODENAME" "$apt_state/policy" "$apt_state/sources.list.d" \
     "$SourceList" "$SourceParts"*.list "$SourceParts"*.sources || exit 1
-  # An index the archive lacks (a suite's updates may have no source index) fails the update,
-  # not the build: the look-up of each tarball says whether it was found.
-  private_apt apt-get update -qq >"$apt_state/update.log" 2>&1 ||
-    say "apt-get update of the private state reported: $(grep -E '^(E|W):' "$apt_state/update.log" | head -n 3 | paste -sd ' ')"
+  # An index the archive lacks (a suite's updates may have no source index) fails no build by
+  # itself: the look-up of each tarball says whether it was found, and what the update said.
+  private_apt apt-get update -qq >"$apt_state/update.log" 2>&1 || true
 }
+update_said() { grep -E '^(E|W):' "$apt_state/update.log" 2>/dev/null | head -n 2 | paste -sd ' '; }
 
 # Has the tarball in sources/, verified: from the cache, else from Debian's source archive.
 verified() { echo "$3  $cache/sources/$2" | sha256sum -c --status 2>/dev/null; }
@@ -91,7 +91,7 @@ fetch() {
   [ -s "$apt_state/apt.conf" ] || make_apt_state
   # The URI and hash the source index gives for the tarball; apt's helper checks the download.
   read -r uri _ _ indexed < <(private_apt apt-get source --print-uris "$package" 2>/dev/null | grep -F " $tarball ") ||
-    { say "the source index has no $tarball for $package (nor does $cache/sources)" && exit 1; }
+    { say "the source index has no $tarball for $package (nor does $cache/sources); apt's update said: $(update_said)" && exit 1; }
   [ "$indexed" = "SHA256:$sha256" ] ||
     { say "the source index gives $tarball as $indexed, not the SHA256:$sha256 built here" && exit 1; }
   private_apt /usr/lib/apt/apt-helper download-file "${uri//\'/}" "$cache/sources/$tarball.new" "$indexed" >/dev/null 2>&1 ||
