@@ -57,7 +57,7 @@ wait_for() {  # wait_for SECONDS COMMAND...: until the command succeeds
 session_dosbox() {
   local pid
   for pid in $(pgrep -f 'DOSBox-0\.74\\DOSBox\.exe'); do
-    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then echo "$pid"; fi
+    if tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX"; then echo "$pid"; fi
   done
 }
 dosbox_ended() { [ -z "$(session_dosbox)" ]; }
