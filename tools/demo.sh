@@ -139,7 +139,6 @@ else
   fail "PB.exe running inside DOSBox" "PB.exe was NOT running inside DOSBox within 60 s"
 fi
 rm -f "$c/PB35/PB_HOLD.TXT"
-crashed=""
 if [ -z "$dosbox_seen" ]; then
   fail "DOSBox closing by itself" "DOSBox did NOT show PB.exe running, so it did not close by itself either"
   kill $(session_dosbox) 2>/dev/null || true

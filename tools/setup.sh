@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, and builds DOSBox 0.74-3 for Windows from
-# Debian's sources (tools/windows-dosbox.sh, about 2 minutes the first time on a machine). Safe to
+# Debian's sources (tools/windows-dosbox.sh, about 3 minutes the first time on a machine). Safe to
 # run again; quick when everything is in place (it only asks apt when a package is missing, and
 # the DOSBox build is cached outside the checkout).
 #   setup.sh          for building and testing
@@ -24,11 +24,9 @@ if [ -e "$earlier" ]; then
   $sudo rm -f "$earlier"
 fi
 
+# A release builds the shipped launcher only; testing and the demonstration run it under Wine.
 packages=(cmake make nasm g++-mingw-w64-i686 binutils-mingw-w64)
 i386=()
-if [ "$mode" != release ]; then
-  packages+=(python3 g++-mingw-w64-x86-64 googletest wine64 xvfb)
-fi
 if [ "$mode" = demo ]; then
   packages+=(imagemagick xdotool x11-utils)
 fi
@@ -40,6 +38,7 @@ fi
 # installed), and qemu-user's, qemu-user-binfmt, would register emulators with the kernel
 # that nothing here needs.
 if [ "$mode" != release ]; then
+  packages+=(python3 g++-mingw-w64-x86-64 googletest wine64 xvfb)
   i386=(wine32:i386 libxrandr2:i386 libxrender1:i386 libxinerama1:i386 libxi6:i386
     libxcursor1:i386 libxcomposite1:i386 libxfixes3:i386 libxxf86vm1:i386 qemu-user gcc)
   route=$(bash tools/wine-session.sh route)
